@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Archive;
+
+// Value conversion between a parameter's value text and the data bytes of a
+// request or an answer, including the status codes a measuring parameter
+// reports instead of a value. Base of Parameter.
+class MyConverter {
+public:
+    static constexpr std::size_t kMaxRawData = 103;
+    static constexpr std::size_t kMaxValueText = 511;
+    static constexpr const char* kUnknownType = "неизвестен";
+    static constexpr const char* kNoData = "Нет данных";
+
+    MyConverter() = default;
+    MyConverter(const MyConverter&) = default;
+    MyConverter& operator=(const MyConverter&) = default;
+    virtual ~MyConverter() = default;
+
+    // Writes `name` and the value in data form (label to index text); reading
+    // takes the name and turns the stored text back by index text to label.
+    virtual void Serialize(Archive& ar);
+
+    // Encodes `text` (at most kMaxValueText characters used) into out, which
+    // has room for kMaxRawData bytes; count receives the number of bytes.
+    // Returns 1 on success, 0 when the value cannot be encoded, -1 when the
+    // parameter has no write method or the network name is invalid (the
+    // reason, when there is one, goes to *errorText). With indexSwitch an
+    // enumeration value is taken as the index number itself.
+    int ConvertToData(std::string_view text, std::uint8_t* out, int& count,
+                      bool indexSwitch = false, std::string* errorText = nullptr) const;
+
+    // Decodes answer data into `value`. Returns 1 on success, -1 for a length
+    // or network-name error (its text is now the value), 0 on failure (value
+    // unchanged). Total over any data and count (count may be 0 or exceed the
+    // buffer of a frame; data may be null when count is 0).
+    int ConvertFromData(const std::uint8_t* data, int count, bool hasLinearIndex);
+
+    // Enumeration helpers (see the type text rules).
+    bool IsEnumeration() const;
+    std::vector<std::string> Labels() const;  // '_' shown as ' '
+    std::string LabelToIndexText(std::string_view label) const;
+    std::string IndexTextToLabel(std::string_view text) const;
+    std::string IndexToLabel(int index) const;
+
+    // Cuts a text to what the device can hold (decimals, or digits within range).
+    std::string FitText(std::string_view text, bool useDecimals = false) const;
+
+    // The document's access level as the access-attribute enumeration sees
+    // it: -1 when no document is open, else 0..2. Process-wide.
+    static void SetDocumentAccessLevel(int level);
+    static int DocumentAccessLevel();
+
+    std::string name;
+    std::string value;
+    std::uint8_t rawLength = 0;
+    std::array<std::uint8_t, kMaxRawData> rawData{};
+    std::string type = kUnknownType;
+    int decimals = 0;
+    double maxValue = 0;
+    double minValue = 0;
+};
+
+// Texts of the device's status codes, also used by the protocol export.
+std::string ReadingStatusText(const std::uint8_t* data, int count, bool isSetPoint);
+std::string StateStatusText(std::uint8_t code);
+std::string RestartCauseText(std::uint8_t code);
