@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
-libbenchmark-dev zlib1g-dev python3"
+libbenchmark-dev zlib1g-dev locales"
 
 missing=""
 for p in $PACKAGES; do
@@ -13,7 +13,21 @@ for p in $PACKAGES; do
     fi
 done
 
-[ -z "$missing" ] && exit 0
+# Number formatting is tested under a locale with a decimal comma.
+need_locale() {
+    ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'
+}
+
+make_locale() {
+    if need_locale && [ "$(id -u)" -eq 0 ] && command -v localedef >/dev/null 2>&1; then
+        localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || echo "could not build the ru_RU.UTF-8 locale" >&2
+    fi
+}
+
+if [ -z "$missing" ]; then
+    make_locale
+    exit 0
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "missing packages:$missing (run as root, or install them yourself)" >&2
@@ -24,3 +38,4 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update
 # shellcheck disable=SC2086
 apt-get install -y --no-install-recommends $missing
+make_locale

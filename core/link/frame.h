@@ -10,8 +10,8 @@
 // byte travels as two letters 'G'..'V' between '#' and CR.
 
 constexpr std::size_t kMaxFrameData = 15;
-constexpr std::size_t kMaxByteFrame = kMaxFrameData + 6;        // 21
-constexpr std::size_t kMaxLineFrame = 2 * kMaxByteFrame + 2;    // 44, '#' and CR included
+constexpr std::size_t kMaxByteFrame = kMaxFrameData + 6;      // 21
+constexpr std::size_t kMaxLineFrame = 2 * kMaxByteFrame + 2;  // 44, '#' and CR included
 constexpr char kFrameStart = '#';
 constexpr char kFrameEnd = '\r';
 
@@ -40,8 +40,11 @@ struct LineFrame {
 };
 
 // Builds a request line frame. addressLength is 8 or 11 (any other value is
-// taken as 8); request is true for a read. Returns false, leaving out empty,
-// when count exceeds kMaxFrameData.
+// taken as 8); request is true for a read. The address sent is deviceAddress +
+// addressOffset, or 255 when addressOffset is kFixedAddressOffset. Returns
+// false, leaving out empty, when count exceeds kMaxFrameData or the address
+// does not fit the address form (0..255, or 0..2047 in the 11-bit form):
+// masking it would reach another device.
 bool build_request(int deviceAddress, int addressOffset, int addressLength, bool request,
                    std::uint16_t nameHash, const std::uint8_t* data, std::size_t count,
                    LineFrame& out);
@@ -50,13 +53,14 @@ enum class AnswerStatus {
     Ok,           // checksum matches
     NotAFrame,    // does not start with '#' or holds fewer than the 6 bytes of a frame
     Truncated,    // the length field asks for more data than arrived
+    Overlong,     // more bytes arrived than the length field announces
     BadChecksum,  // computed checksum differs from the received one
 };
 
 struct ParsedAnswer {
     std::uint8_t bytes[kMaxLineFrame / 2 + 8];  // decoded byte frame (as much as arrived)
     std::size_t byteCount = 0;
-    std::size_t dataLength = 0;                 // N from byte 1
+    std::size_t dataLength = 0;  // N from byte 1
     std::uint16_t nameHash = 0;
     std::uint16_t receivedChecksum = 0;
     std::uint16_t computedChecksum = 0;
@@ -65,5 +69,8 @@ struct ParsedAnswer {
 };
 
 // Parses received characters ('#' .. CR; a missing CR is tolerated). Any input
-// of any length gives a status; nothing is read outside `received`.
+// of any length gives a status; nothing is read outside `received`. The frame
+// is taken as long as its length field says (6 + N bytes): fewer bytes are
+// Truncated, more are Overlong; the checksums are filled in whenever the
+// 6 + N bytes arrived. Only as many bytes as `bytes` holds are decoded.
 AnswerStatus parse_answer(std::string_view received, ParsedAnswer& out);

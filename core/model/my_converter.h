@@ -13,7 +13,7 @@ class Archive;
 // request or an answer, including the status codes a measuring parameter
 // reports instead of a value. Base of Parameter.
 class MyConverter {
-public:
+  public:
     static constexpr std::size_t kMaxRawData = 103;
     static constexpr std::size_t kMaxValueText = 511;
     static constexpr const char* kUnknownType = "неизвестен";
@@ -39,11 +39,13 @@ public:
 
     // Decodes answer data into `value`. Returns 1 on success, -1 for a length
     // or network-name error (its text is now the value), 0 on failure (value
-    // unchanged). Total over any data and count (count may be 0 or exceed the
-    // buffer of a frame; data may be null when count is 0).
+    // unchanged). Total over any data and count: a count beyond kMaxRawData is
+    // taken as kMaxRawData, and null data count as no data.
     int ConvertFromData(const std::uint8_t* data, int count, bool hasLinearIndex);
 
-    // Enumeration helpers (see the type text rules).
+    // Enumeration helpers. A type text that names no value type is an
+    // enumeration of its ':'-separated labels, even a single one (a list of
+    // one serial port); an empty text and "неизвестен" are not.
     bool IsEnumeration() const;
     std::vector<std::string> Labels() const;  // '_' shown as ' '
     std::string LabelToIndexText(std::string_view label) const;
@@ -69,6 +71,12 @@ public:
 };
 
 // Texts of the device's status codes, also used by the protocol export.
+// A status is a first data byte 0xF0..0xFF. ReadingStatusText looks at the
+// subcode in byte 3 where the code needs one; it returns an empty text when
+// the first byte is no status or the subcode is missing (count below 4).
+// isSetPoint selects the regulator texts of the set point ("Set.P").
 std::string ReadingStatusText(const std::uint8_t* data, int count, bool isSetPoint);
+// Empty for a code below 0xF0.
 std::string StateStatusText(std::uint8_t code);
+// The cause of the last restart, from byte 2 of the "exit" answer.
 std::string RestartCauseText(std::uint8_t code);

@@ -1,0 +1,947 @@
+#include "model/my_converter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+
+#include "platform/archive.h"
+#include "platform/codepage.h"
+#include "platform/text.h"
+
+namespace {
+
+// -1 until a document is open; constant-initialised, so no constructor runs.
+constinit std::atomic<int> gDocumentAccessLevel{-1};
+
+constexpr const char* kLengthErrorFormat = "Ошибка; (Непонятная длина ответа:%i)";
+constexpr const char* kInvalidFloat = "недопустимое значение";
+constexpr const char* kOverflow = "Переполнение";
+constexpr const char* kDeviceAddress = "Адрес прибора:";
+constexpr const char* kNameEmpty = "Сетевое имя пусто";
+constexpr const char* kNameTooLong = "Сетевое имя слишком длинное";
+constexpr const char* kNameBadChar = "Недопустимый символ в сетевом имени";
+constexpr const char* kNameBadCode = "Недопустимый код символа в сетевом имени";
+constexpr const char* kUnknownSubcode = "Неизвестный подкод ошибки %i";
+
+// The access attributes of a parameter; at the full access level the device
+// expects the index marked with 0xAC.
+constexpr const char* kAccessAttributeType =
+    "Не_редактируемый,_Заводской:Редактируемый,_Заводской:Не_редактируемый,_"
+    "Пользовательский:Редактируемый,_Пользовательский";
+constexpr std::uint8_t kFullAccessMark = 0xAC;
+constexpr int kFullAccessLevel = 2;
+
+// An index byte of a written enumeration keeps its top bit clear.
+constexpr int kMaxEncodedLabels = 127;
+
+// Characters of a network name by code / 2.
+constexpr char kNameAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-_/ ";
+constexpr std::uint8_t kNameSpaceCode = 78;
+constexpr std::uint8_t kMaxNameCode = 79;
+
+// Largest data of any written value ("datetime").
+constexpr std::size_t kMaxEncoded = 8;
+
+// ---------------------------------------------------------------------------
+// Small helpers
+
+// The device and old texts pad with blanks and control characters.
+std::string_view TrimControls(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+        text.remove_suffix(1);
+    return text;
+}
+
+double LeadingReal(std::string_view text) {
+    double x = 0;
+    return ParseLeadingReal(text, x) == 0 ? 0 : x;
+}
+
+std::int64_t LeadingInt(std::string_view text) {
+    std::int64_t v = 0;
+    return ParseLeadingInt(text, v) == 0 ? 0 : v;
+}
+
+// True when the whole text (blanks around it allowed) is one integer.
+bool WholeInt(std::string_view text, std::int64_t& out) {
+    text = TrimControls(text);
+    std::size_t used = ParseLeadingInt(text, out);
+    return used != 0 && used == text.size();
+}
+
+std::uint32_t BigEndian(const std::uint8_t* data, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = (v << 8) | data[i];
+    return v;
+}
+
+void PutBigEndian(std::uint32_t v, int bytes, std::uint8_t* out) {
+    for (int i = bytes - 1; i >= 0; --i) {
+        out[i] = static_cast<std::uint8_t>(v & 0xFF);
+        v >>= 8;
+    }
+}
+
+std::string WithDecimals(double x, int decimals) {
+    int precision = decimals >= 0 && decimals <= 2 ? decimals : 3;
+    return Format("%.*f", precision, x);
+}
+
+// Device texts arrive last character first, in code page 1251; a zero byte
+// is padding and ends the text.
+std::string ReversedDeviceText(const std::uint8_t* data, int count) {
+    std::string out;
+    for (int i = count - 1; i >= 0 && data[i] != 0; --i)
+        AppendCp1251Char(out, data[i]);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Enumeration labels: the ':'-separated parts of the type text, '_' shown as ' '.
+
+std::string ShownLabel(std::string_view part) {
+    std::string label(part);
+    std::replace(label.begin(), label.end(), '_', ' ');
+    return label;
+}
+
+template <typename Visit>  // Visit(index, part) returns true to stop
+void ForEachLabel(std::string_view type, Visit visit) {
+    int index = 0;
+    for (;;) {
+        std::size_t end = type.find(':');
+        if (visit(index, type.substr(0, end)) || end == std::string_view::npos) return;
+        type.remove_prefix(end + 1);
+        ++index;
+    }
+}
+
+bool LabelAt(std::string_view type, std::int64_t index, std::string& out) {
+    bool found = false;
+    if (index < 0) return false;
+    ForEachLabel(type, [&](int i, std::string_view part) {
+        if (i != index) return false;
+        out = ShownLabel(part);
+        found = true;
+        return true;
+    });
+    return found;
+}
+
+// Index of the first of the first `limit` labels equal to the text (case,
+// '_' against ' ' and trailing blanks not minded); -1 when none.
+int FindLabel(std::string_view type, std::string_view text, int limit) {
+    std::string wanted = ShownLabel(TrimControls(text));
+    int found = -1;
+    ForEachLabel(type, [&](int i, std::string_view part) {
+        if (i >= limit) return true;
+        if (EqualsNoCase(TrimControls(ShownLabel(part)), wanted)) found = i;
+        return found >= 0;
+    });
+    return found;
+}
+
+// ---------------------------------------------------------------------------
+// Encoders: value text to request data.
+
+struct EncodeRequest {
+    const MyConverter& converter;
+    std::string_view text;  // at most the value text limit
+    bool indexSwitch;
+    std::string* errorText;
+};
+
+using Encoder = int (*)(const EncodeRequest&, std::uint8_t* out, int& count);
+
+int EncodeFloat(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    double x = LeadingReal(TrimControls(req.text));
+    if (std::fabs(x) > std::numeric_limits<float>::max()) return 0;
+    PutBigEndian(std::bit_cast<std::uint32_t>(static_cast<float>(x)), 4, out);
+    // "r.oe" is held in three bytes: the low byte of the single is dropped.
+    count = EqualsNoCase(req.converter.name, "r.oe") ? 3 : 4;
+    return 1;
+}
+
+int EncodeStoredDot(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    double x = LeadingReal(TrimControls(req.text));
+    double magnitude = std::fabs(x);
+    int point = req.converter.decimals;
+    if (point == 0) {
+        // The point goes behind the last non-zero decimal among the first three.
+        double scale = 1;
+        for (int digits = 1; digits <= 3; ++digits) {
+            scale *= 10;
+            if (std::fmod(std::floor(magnitude * scale + 0.5), 10.0) != 0) point = digits;
+        }
+    }
+    point = std::clamp(point, 0, 3);
+    double mantissa = std::floor(magnitude * std::pow(10.0, point) + 0.5);
+    if (!(mantissa < 268435456.0)) return 0;  // 28 bits at most
+    auto m = static_cast<std::uint32_t>(mantissa);
+    int bytes = m >= (1u << 20) ? 4 : m >= (1u << 12) ? 3 : 2;
+    PutBigEndian(m, bytes, out);
+    // A zero is never sent negative.
+    unsigned sign = x < 0 && m != 0 ? 0x80u : 0u;
+    out[0] = static_cast<std::uint8_t>(sign | (static_cast<unsigned>(point) << 4) | out[0]);
+    count = bytes;
+    return 1;
+}
+
+// An integer of `bytes` bytes; a number that the bytes cannot hold, signed or
+// unsigned, is refused rather than cut.
+int EncodeInteger(std::string_view text, int bytes, std::uint8_t* out, int& count) {
+    std::int64_t v = LeadingInt(TrimControls(text));
+    const std::int64_t top = (std::int64_t{1} << (8 * bytes)) - 1;
+    const std::int64_t bottom = -(std::int64_t{1} << (8 * bytes - 1));
+    if (v < bottom || v > top) return 0;
+    PutBigEndian(static_cast<std::uint32_t>(v), bytes, out);
+    count = bytes;
+    return 1;
+}
+
+int EncodeTwoBytes(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    return EncodeInteger(req.text, 2, out, count);
+}
+
+int EncodeOneByte(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    return EncodeInteger(req.text, 1, out, count);
+}
+
+int EncodeFourBytes(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    return EncodeInteger(req.text, 4, out, count);
+}
+
+int EncodeBin(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    unsigned bits = 0;
+    for (std::size_t i = 0; i < req.text.size() && i < 8; ++i)
+        if (req.text[i] == '1') bits |= 1u << i;
+    out[0] = static_cast<std::uint8_t>(bits);
+    count = 1;
+    return 1;
+}
+
+// Up to maxCount integers separated by runs of the separators; the list ends
+// at the first part that is not a number.
+int ReadNumbers(std::string_view text, std::string_view separators, std::int64_t* out,
+                int maxCount) {
+    int count = 0;
+    std::size_t pos = 0;
+    while (count < maxCount) {
+        std::size_t used = ParseLeadingInt(text.substr(pos), out[count]);
+        if (used == 0) break;
+        ++count;
+        pos += used;
+        std::size_t next = pos;
+        while (next < text.size() && separators.find(text[next]) != std::string_view::npos)
+            ++next;
+        if (next == pos) break;
+        pos = next;
+    }
+    return count;
+}
+
+bool FitsByte(std::int64_t v) {
+    return v >= 0 && v <= 255;
+}
+
+int EncodeTime(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    std::int64_t parts[3];
+    int n = ReadNumbers(TrimControls(req.text), ":", parts, 3);
+    if (n == 0) return 0;
+    for (int i = 0; i < n; ++i) {
+        if (!FitsByte(parts[i])) return 0;
+        out[i] = static_cast<std::uint8_t>(parts[i]);
+    }
+    // The last byte tells the device how many parts came.
+    out[n] = static_cast<std::uint8_t>((4 - n) | (n * 16));
+    count = n + 1;
+    return 1;
+}
+
+int EncodeDateTime(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    std::int64_t p[7] = {};  // day, month, year, hour, minute, second
+    // Day, month and year at least; a missing time of day counts 0.
+    if (ReadNumbers(TrimControls(req.text), ":. ", p, 7) < 3) return 0;
+    const std::int64_t fields[6] = {p[2], p[1] - 1, p[0] - 1, p[3], p[4], p[5]};
+    for (int i = 0; i < 6; ++i) {
+        if (!FitsByte(fields[i])) return 0;
+        out[i] = static_cast<std::uint8_t>(fields[i]);
+    }
+    out[6] = 0x61;
+    count = 7;
+    return 1;
+}
+
+int EncodeClock(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    constexpr std::int64_t kMaxSeconds = 0xFFFF;
+    std::vector<std::string> parts = Split(TrimControls(req.text), ':');
+    std::int64_t seconds = 0;
+    std::int64_t weight = 1;
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+        std::int64_t v = LeadingInt(*it);
+        if (v < 0 || v > kMaxSeconds) return 0;
+        if (v != 0) {
+            if (weight > kMaxSeconds) return 0;
+            seconds += v * weight;
+            if (seconds > kMaxSeconds) return 0;
+        }
+        weight = std::min(weight * 60, kMaxSeconds + 1);
+    }
+    int bytes = seconds < 256 ? 1 : 2;
+    PutBigEndian(static_cast<std::uint32_t>(seconds), bytes, out);
+    count = bytes;
+    return 1;
+}
+
+int NameFailure(const EncodeRequest& req, const char* reason) {
+    if (req.errorText) *req.errorText = reason;
+    return -1;
+}
+
+// Four character codes, coded as the device codes parameter names; the first
+// character travels in the last byte.
+int EncodeNetworkName(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    std::size_t length = Utf8Length(req.text);
+    if (length == 0) return NameFailure(req, kNameEmpty);
+    if (length >= 9) return NameFailure(req, kNameTooLong);
+    std::uint8_t codes[4] = {kNameSpaceCode, kNameSpaceCode, kNameSpaceCode, kNameSpaceCode};
+    int coded = 0;
+    bool pointed = false;  // the last coded character already carries a point
+    for (char c : ToUpperUtf8(req.text)) {
+        if (c == '.') {
+            // A point marks the character before it, once.
+            if (coded == 0 || pointed) return NameFailure(req, kNameBadChar);
+            ++codes[coded - 1];
+            pointed = true;
+            continue;
+        }
+        int code = 0;
+        if (c >= 'A' && c <= 'Z') {
+            code = (c - 55) * 2;
+        } else if (c >= '0' && c <= '9') {
+            code = (c - '0') * 2;
+        } else if (c == ' ') {
+            code = 78;
+        } else if (c == '_') {
+            code = 74;
+        } else if (c == '-') {
+            code = 72;
+        } else {
+            return NameFailure(req, kNameBadChar);
+        }
+        // A fifth character would be lost without a word.
+        if (coded == 4) return NameFailure(req, kNameTooLong);
+        codes[coded++] = static_cast<std::uint8_t>(code);
+        pointed = false;
+    }
+    for (int i = 0; i < 4; ++i)
+        out[i] = codes[3 - i];
+    count = 4;
+    return 1;
+}
+
+int EncodeEnumeration(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    const std::string& type = req.converter.type;
+    int index = -1;
+    if (req.indexSwitch) {
+        std::int64_t v = 0;
+        std::string label;
+        if (WholeInt(req.text, v) && v < kMaxEncodedLabels && LabelAt(type, v, label))
+            index = static_cast<int>(v);
+    } else {
+        index = FindLabel(type, req.text, kMaxEncodedLabels);
+    }
+    if (index < 0) return 0;
+    unsigned byte = static_cast<unsigned>(index);
+    if (type == kAccessAttributeType && MyConverter::DocumentAccessLevel() == kFullAccessLevel)
+        byte += kFullAccessMark;
+    out[0] = static_cast<std::uint8_t>(byte);
+    count = 1;
+    return 1;
+}
+
+int NoWriteMethod(const EncodeRequest&, std::uint8_t*, int&) {
+    return -1;
+}
+
+int NothingToSend(const EncodeRequest&, std::uint8_t*, int& count) {
+    count = 0;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Decoders: answer data to value text.
+
+struct Answer {
+    const std::uint8_t* data;
+    int n;  // bytes received
+    int k;  // bytes of the value: n without the two index bytes of an indexed parameter
+};
+
+using Decoder = int (*)(const MyConverter&, const Answer&, std::string& text);
+
+int LengthError(const Answer& in, std::string& text) {
+    text = Format(kLengthErrorFormat, in.n);
+    return -1;
+}
+
+int DecodeFloat(const MyConverter& c, const Answer& in, std::string& text) {
+    bool shortForm = EqualsNoCase(c.name, "r.oe");
+    if (in.k != (shortForm ? 3 : 4)) return LengthError(in, text);
+    const std::uint8_t* d = in.data;
+    // An exponent of all ones is an infinity or not a number: the device's
+    // mark of a value it does not have.
+    if (!shortForm && (d[0] & 0x7F) == 0x7F && (d[1] & 0x80)) {
+        text = kInvalidFloat;
+        return 1;
+    }
+    std::uint32_t bits = BigEndian(d, 3) << 8 | (shortForm ? 0u : d[3]);
+    text = WithDecimals(std::bit_cast<float>(bits), c.decimals);
+    return 1;
+}
+
+int DecodeStoredDot(const MyConverter& c, const Answer& in, std::string& text) {
+    if (in.k < 1) return LengthError(in, text);
+    if (in.k > 8) return 0;
+    const std::uint8_t* d = in.data;
+    int point = (d[0] >> 4) & 7;
+    std::uint64_t mantissa = d[0] & 0x0Fu;
+    for (int i = 1; i < in.k; ++i)
+        mantissa = mantissa << 8 | d[i];
+    double x = static_cast<double>(mantissa) / std::pow(10.0, point);
+    if ((d[0] & 0x80) && mantissa != 0) x = -x;
+    text = WithDecimals(x, c.decimals);
+    return 1;
+}
+
+int DecodeDecDot(const MyConverter&, const Answer& in, std::string& text) {
+    // Counts with the index bytes: 1 or 3 hold one byte, 2 or 4 two.
+    if (in.n < 1 || in.n > 4) return LengthError(in, text);
+    text = Format("%u", BigEndian(in.data, in.n % 2 == 0 ? 2 : 1));
+    return 1;
+}
+
+int DecodeInt16(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 2) return LengthError(in, text);
+    text = Format("%i", static_cast<int>(static_cast<std::int16_t>(BigEndian(in.data, 2))));
+    return 1;
+}
+
+int DecodeUint16(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 2) return LengthError(in, text);
+    text = Format("%u", BigEndian(in.data, 2));
+    return 1;
+}
+
+int DecodeByte(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 1) return LengthError(in, text);
+    text = Format("%u", static_cast<unsigned>(in.data[0]));
+    return 1;
+}
+
+int DecodeBin(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 1) return LengthError(in, text);
+    text.clear();
+    for (int bit = 0; bit < 8; ++bit)
+        text += (in.data[0] >> bit) & 1 ? '1' : '0';
+    return 1;
+}
+
+int DecodeDword(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 4) return LengthError(in, text);
+    text = Format("%u", BigEndian(in.data, 4));
+    return 1;
+}
+
+int DecodeTime(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 4) return LengthError(in, text);
+    const std::uint8_t* d = in.data;
+    text = Format("%02u:%02u:%02u", unsigned{d[0]}, unsigned{d[1]}, unsigned{d[2]});
+    return 1;
+}
+
+int DecodeDateTime(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 7) return LengthError(in, text);
+    const std::uint8_t* d = in.data;
+    text = Format("%02u.%02u.%02u %02u:%02u:%02u", d[2] + 1u, d[1] + 1u, unsigned{d[0]},
+                  unsigned{d[3]}, unsigned{d[4]}, unsigned{d[5]});
+    return 1;
+}
+
+int DecodeClock(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.k != 1 && in.k != 2) return LengthError(in, text);
+    std::uint32_t seconds = BigEndian(in.data, in.k);
+    text = Format("%02u:%02u", seconds / 60, seconds % 60);
+    return 1;
+}
+
+int DecodeString(const MyConverter&, const Answer& in, std::string& text) {
+    // The index bytes of an indexed parameter are no part of the text.
+    text = ReversedDeviceText(in.data, std::max(in.k, 0));
+    return 1;
+}
+
+int DecodeNetworkName(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.n != 4 && in.n != 6) return LengthError(in, text);
+    text.clear();
+    for (int i = 3; i >= 0; --i) {
+        std::uint8_t code = in.data[i];
+        if (code > kMaxNameCode) {
+            text = kNameBadCode;
+            return -1;
+        }
+        text += kNameAlphabet[code / 2];
+        if (code & 1) text += '.';
+    }
+    return 1;
+}
+
+int DecodeEnumeration(const MyConverter& c, const Answer& in, std::string& text) {
+    // An indexed answer of the index bytes alone holds no value.
+    if (in.k < 1) return LengthError(in, text);
+    return LabelAt(c.type, in.data[0], text) ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// The value types: one row each, found by the first ':'-part of the type text
+// (by the whole type text for the rows so marked). A type text that no row
+// names is an enumeration.
+
+struct TypeRow {
+    const char* name;
+    bool wholeText;
+    Encoder encode;  // null: not encodable
+    Decoder decode;  // null: not decodable
+};
+
+constexpr TypeRow kTypeRows[] = {
+    {"float", false, EncodeFloat, DecodeFloat},
+    {"STORED DOT", false, EncodeStoredDot, DecodeStoredDot},
+    {"DEC dot", false, EncodeTwoBytes, DecodeDecDot},
+    {"int16", false, EncodeTwoBytes, DecodeInt16},
+    {"uint16", false, EncodeTwoBytes, DecodeUint16},
+    {"byte", false, EncodeOneByte, DecodeByte},
+    {"bin", false, EncodeBin, DecodeBin},
+    {"DWORD", false, EncodeFourBytes, DecodeDword},
+    {"time", false, EncodeTime, DecodeTime},
+    {"datetime", false, EncodeDateTime, DecodeDateTime},
+    {"CLK frm", false, EncodeClock, DecodeClock},
+    // The device has no write method for texts.
+    {"string", true, nullptr, DecodeString},
+    {"ASCI", true, nullptr, DecodeString},
+    {"name", true, EncodeNetworkName, DecodeNetworkName},
+    // A parameter that no table described has no known layout.
+    {MyConverter::kUnknownType, true, nullptr, nullptr},
+};
+
+const TypeRow* FindTypeRow(std::string_view type) {
+    std::string_view first = type.substr(0, type.find(':'));
+    for (const TypeRow& row : kTypeRows)
+        if (EqualsNoCase(row.wholeText ? type : first, row.name)) return &row;
+    return nullptr;
+}
+
+bool IsEnumerationType(std::string_view type) {
+    return !type.empty() && FindTypeRow(type) == nullptr;
+}
+
+int DecodeByType(const MyConverter& c, const Answer& in, std::string& text) {
+    if (const TypeRow* row = FindTypeRow(c.type)) return row->decode ? row->decode(c, in, text) : 0;
+    return IsEnumerationType(c.type) ? DecodeEnumeration(c, in, text) : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Parameters whose name decides how they are read or written.
+
+int DecodeApply(const MyConverter& c, const Answer& in, std::string& text) {
+    if (in.n != 0) return DecodeByType(c, in, text);
+    text.clear();
+    return 1;
+}
+
+int DecodeDeviceText(const MyConverter&, const Answer& in, std::string& text) {
+    text = ReversedDeviceText(in.data, in.n);
+    return 1;
+}
+
+int DecodeRestart(const MyConverter&, const Answer& in, std::string& text) {
+    constexpr std::uint8_t kAddressReport = 24;
+    if (in.n != 3) return LengthError(in, text);
+    const std::uint8_t* d = in.data;
+    if (d[0] == kAddressReport)
+        text = Format("%s %d", kDeviceAddress, static_cast<int>(BigEndian(d + 1, 2)));
+    else
+        text = RestartCauseText(d[2]);
+    return 1;
+}
+
+// The label of an enumeration type; a type name has no labels.
+bool EnumerationLabel(const MyConverter& c, std::int64_t index, std::string& out) {
+    return IsEnumerationType(c.type) && LabelAt(c.type, index, out);
+}
+
+int DecodeLabelOrNoData(const MyConverter& c, const Answer& in, std::string& text) {
+    if (!EnumerationLabel(c, in.data[0], text)) text = MyConverter::kNoData;
+    return 1;
+}
+
+int DecodeLabel(const MyConverter& c, const Answer& in, std::string& text) {
+    return EnumerationLabel(c, in.data[0], text) ? 1 : 0;
+}
+
+int DecodeFixedChoice(const Answer& in, std::initializer_list<const char*> choices,
+                      std::string& text) {
+    if (in.data[0] >= choices.size()) return 0;
+    text = choices.begin()[in.data[0]];
+    return 1;
+}
+
+int DecodeWordLength(const MyConverter&, const Answer& in, std::string& text) {
+    return DecodeFixedChoice(in, {"5", "6", "7", "8"}, text);
+}
+
+int DecodeAddressLength(const MyConverter&, const Answer& in, std::string& text) {
+    return DecodeFixedChoice(in, {"8", "11"}, text);
+}
+
+int DecodeAddress(const MyConverter&, const Answer& in, std::string& text) {
+    if (in.n != 1 && in.n != 2) return 0;
+    text = Format("%d", static_cast<int>(BigEndian(in.data, in.n)));
+    return 1;
+}
+
+bool IsStatus(std::uint8_t first) {
+    return (first & 0xF0) == 0xF0;
+}
+
+int DecodeReadingAs(const Answer& in, bool isSetPoint, std::string& text) {
+    const std::uint8_t* d = in.data;
+    if (IsStatus(d[0])) {
+        text = ReadingStatusText(d, in.n, isSetPoint);
+        return text.empty() ? LengthError(in, text) : 1;
+    }
+    if (in.n < 4) return LengthError(in, text);
+    if (d[0] == 0x7F) {
+        text = kOverflow;
+        return 1;
+    }
+    text = Format("%5.3f", static_cast<double>(std::bit_cast<float>(BigEndian(d, 4))));
+    return 1;
+}
+
+int DecodeReading(const MyConverter&, const Answer& in, std::string& text) {
+    return DecodeReadingAs(in, false, text);
+}
+
+int DecodeSetPoint(const MyConverter&, const Answer& in, std::string& text) {
+    return DecodeReadingAs(in, true, text);
+}
+
+int DecodeState(const MyConverter& c, const Answer& in, std::string& text) {
+    if (IsStatus(in.data[0])) {
+        text = StateStatusText(in.data[0]);
+        return 1;
+    }
+    // Two bytes carry the state in the second one.
+    if (in.n == 2) return DecodeByType(c, Answer{in.data + 1, 1, 1}, text);
+    return DecodeByType(c, in, text);
+}
+
+struct NameRule {
+    const char* name;
+    Encoder encode;  // null: the type rules
+    Decoder decode;  // null: the type rules
+    bool acceptsNoData;
+};
+
+constexpr NameRule kNameRules[] = {
+    {"APLY", NothingToSend, DecodeApply, true},
+    {"dev", NoWriteMethod, DecodeDeviceText, false},
+    {"ver", NoWriteMethod, DecodeDeviceText, false},
+    {"exit", NoWriteMethod, DecodeRestart, false},
+    {"bPS", nullptr, DecodeLabelOrNoData, false},
+    {"PrtY", nullptr, DecodeLabel, false},
+    {"Sbit", nullptr, DecodeLabelOrNoData, false},
+    {"LEn", nullptr, DecodeWordLength, false},
+    {"A.Len", nullptr, DecodeAddressLength, false},
+    {"Addr", nullptr, DecodeAddress, false},
+    {"rEAd", nullptr, DecodeReading, false},
+    {"r.CAL", nullptr, DecodeReading, false},
+    {"rd.rg", nullptr, DecodeReading, false},
+    {"Set.P", nullptr, DecodeSetPoint, false},
+    {"r.OUt", nullptr, DecodeReading, false},
+    {"r.kEY", nullptr, DecodeState, false},
+    {"r.PrG", nullptr, DecodeState, false},
+    {"r.StP", nullptr, DecodeState, false},
+    {"r.St", nullptr, DecodeState, false},
+};
+
+const NameRule* FindNameRule(std::string_view name) {
+    for (const NameRule& rule : kNameRules)
+        if (EqualsNoCase(name, rule.name)) return &rule;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Status texts.
+
+constexpr const char* kWrongValue = "Вычисленное значение заведомо неверно.";
+constexpr const char* kNoCoefficients = "Не могу преобразовать коэффициенты.";
+constexpr const char* kTooLarge = "Вычисленное значение слишком велико.";
+constexpr const char* kTooSmall = "Вычисленное значение слишком мало.";
+
+// Readings, by code - 0xF0; null: the text depends on the subcode in byte 3.
+constexpr const char* kReadingStatus[16] = {
+    kWrongValue,
+    kNoCoefficients,
+    kNoCoefficients,
+    nullptr,
+    kNoCoefficients,
+    nullptr,
+    "Данные не готовы.",
+    "Датчик отключен.",
+    "Велика температура холодного спая.",
+    "Мала температура холодного спая.",
+    kTooLarge,
+    kTooSmall,
+    "Короткое замыкание",
+    "Обрыв датчика.",
+    "Отсутствие связи с АЦП.",
+    "Некорректный юстировочный коэффициент.",
+};
+
+// The set point reuses two codes for the state of its regulator.
+struct StatusOverride {
+    std::uint8_t code;
+    const char* text;
+};
+constexpr StatusOverride kSetPointStatus[] = {
+    {0xFA, "У регулятора отсутствует уставка или регулятор не работает."},
+    {0xFB, "У регулятора уставка типа “Мощность”."},
+};
+
+// Subcodes, indexed by byte 3; null: unknown.
+constexpr const char* kRegulatorSubcodes[] = {
+    nullptr,
+    "у регулятора отсутствует уставка или регулятор не работает в данный момент",
+    "у регулятора уставка типа «мощность»",
+};
+constexpr const char* kComputationSubcodes[] = {
+    "Неверное количество входов",
+    "Отключен вход вычислителя",
+    "Отключен датчик, используемый вычислителем",
+    "Несоответствуют датчик и вычислитель",
+    "Отключен фильтр, используемый вычислителем",
+    "Недопустимый формат данных фильтра RS485",
+    "Мала температура сухого термометра (влажность)",
+    "Велика температура сухого термометра",
+    "Мала температура влажного термометра",
+    "Велика температура влажного термометра",
+    "Вычислитель отключен",
+    "На входе вычислителя корня отрицательное число",
+};
+
+template <std::size_t N>
+std::string SubcodeText(const char* const (&table)[N], std::uint8_t subcode) {
+    if (subcode < N && table[subcode]) return table[subcode];
+    return Format(kUnknownSubcode, static_cast<int>(subcode));
+}
+
+// States, by code - 0xF0 (the coefficient text has its own spacing here).
+constexpr const char* kStateCoefficients = "Не могу преобразовать коэффициенты .";
+constexpr const char* kStateStatus[16] = {
+    kWrongValue,        kStateCoefficients, kStateCoefficients, kStateCoefficients,
+    kStateCoefficients, kStateCoefficients, kStateCoefficients, kReadingStatus[7],
+    kReadingStatus[8],  kReadingStatus[9],  kTooLarge,          kTooSmall,
+    kReadingStatus[12], kReadingStatus[13], kReadingStatus[14], kReadingStatus[15],
+};
+
+struct RestartCause {
+    std::uint8_t first;
+    std::uint8_t last;
+    const char* text;
+    bool withNumber;  // the text is followed by the cause number
+};
+constexpr RestartCause kRestartCauses[] = {
+    {1, 1, "Нештатный вход в программу контроля", false},
+    {2, 2, "Сбой бегущей единицы на порту С", false},
+    {3, 3, "Сбой бегущей единицы на порту E", false},
+    {4, 4, "сбой бегущей единицы на порту B", false},
+    {5, 5, "переполнение одного из стеков (данных или адресов возврата)", false},
+    {6, 6, "внешний сброс", false},
+    {7, 7, "сброс по питанию", false},
+    {8, 8, "Самопроизвольный watchdog", false},
+    {9, 9, "Кто-то держит SDA линию магистрали в 0", false},
+    {10, 10, "Ошибки при чтения/записи еепром", false},
+    {11, 11, "ошибки при записи еепром", false},
+    {12, 12, "Не хватает времени до перезагрузки очереди", false},
+    {13, 13, "Ошибка зацикливания указателей pwmQueue", false},
+    {14, 14, "Нештатный вход в программу контроля", false},
+    {15, 15, "Повторная проверка обнаружила неисправимый код (Check_Segment)", false},
+    {32, 94, "Ошибки регистров ввода/вывода. Номеру сбившегося регистра : ", true},
+    {95, 95, "Сбой регистра SREG", false},
+};
+constexpr const char* kUnknownRestart = "Не найдено значение ошибки ";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+std::string ReadingStatusText(const std::uint8_t* data, int count, bool isSetPoint) {
+    if (!data || count < 1 || !IsStatus(data[0])) return {};
+    const std::uint8_t code = data[0];
+    if (code == 0xF3 || code == 0xF5) {
+        if (count < 4) return {};
+        return code == 0xF3 ? SubcodeText(kRegulatorSubcodes, data[3])
+                            : SubcodeText(kComputationSubcodes, data[3]);
+    }
+    if (isSetPoint)
+        for (const StatusOverride& o : kSetPointStatus)
+            if (o.code == code) return o.text;
+    return kReadingStatus[code - 0xF0];
+}
+
+std::string StateStatusText(std::uint8_t code) {
+    return IsStatus(code) ? kStateStatus[code - 0xF0] : std::string();
+}
+
+std::string RestartCauseText(std::uint8_t code) {
+    for (const RestartCause& cause : kRestartCauses) {
+        if (code < cause.first || code > cause.last) continue;
+        return cause.withNumber ? Format("%s %d", cause.text, static_cast<int>(code)) : cause.text;
+    }
+    return kUnknownRestart;
+}
+
+void MyConverter::SetDocumentAccessLevel(int level) {
+    gDocumentAccessLevel.store(level);
+}
+
+int MyConverter::DocumentAccessLevel() {
+    return gDocumentAccessLevel.load();
+}
+
+int MyConverter::ConvertToData(std::string_view text, std::uint8_t* out, int& count,
+                               bool indexSwitch, std::string* errorText) const {
+    count = 0;
+    EncodeRequest req{*this, Utf8Prefix(text, kMaxValueText), indexSwitch, errorText};
+    Encoder encode = nullptr;
+    if (const NameRule* rule = FindNameRule(name); rule && rule->encode) {
+        encode = rule->encode;
+    } else if (const TypeRow* row = FindTypeRow(type)) {
+        encode = row->encode;
+    } else if (IsEnumerationType(type)) {
+        encode = EncodeEnumeration;
+    }
+    if (!encode) return 0;
+
+    // Encoders write here, so that a failure leaves the caller's buffer as it was.
+    std::uint8_t data[kMaxEncoded] = {};
+    int produced = 0;
+    int result = encode(req, data, produced);
+    if (result != 1) return result;
+    if (produced > 0) {
+        if (!out) return 0;
+        std::memcpy(out, data, static_cast<std::size_t>(produced));
+    }
+    count = produced;
+    return 1;
+}
+
+int MyConverter::ConvertFromData(const std::uint8_t* data, int count, bool hasLinearIndex) {
+    // Never trust the count beyond what an answer can hold.
+    int n = data ? std::clamp(count, 0, static_cast<int>(kMaxRawData)) : 0;
+    Answer in{data, n, hasLinearIndex ? n - 2 : n};
+    const NameRule* rule = FindNameRule(name);
+    if (n == 0 && !(rule && rule->acceptsNoData)) return 0;
+
+    std::string text;
+    int result =
+        rule && rule->decode ? rule->decode(*this, in, text) : DecodeByType(*this, in, text);
+    if (result != 0) value = std::string(Utf8Prefix(text, kMaxValueText));
+    return result;
+}
+
+bool MyConverter::IsEnumeration() const {
+    return IsEnumerationType(type);
+}
+
+std::vector<std::string> MyConverter::Labels() const {
+    std::vector<std::string> labels;
+    if (!IsEnumeration()) return labels;
+    ForEachLabel(type, [&](int, std::string_view part) {
+        labels.push_back(ShownLabel(part));
+        return false;
+    });
+    return labels;
+}
+
+std::string MyConverter::LabelToIndexText(std::string_view label) const {
+    if (!IsEnumeration()) return std::string(label);
+    return Format("%d", FindLabel(type, label, std::numeric_limits<int>::max()));
+}
+
+std::string MyConverter::IndexTextToLabel(std::string_view text) const {
+    if (!IsEnumeration() || text.empty() || text == kNoData) return std::string(text);
+    std::string label;
+    // Only a text that is wholly a number is an index, so that labels such as
+    // "5 мин" or "9600" are still found by their text.
+    std::int64_t index = 0;
+    if (WholeInt(text, index) && LabelAt(type, index, label)) return label;
+    int found = FindLabel(type, text, std::numeric_limits<int>::max());
+    if (found >= 0 && LabelAt(type, found, label)) return label;
+    return kNoData;
+}
+
+std::string MyConverter::IndexToLabel(int index) const {
+    if (index < 0) return {};
+    if (!IsEnumeration()) return Format("%i", index);
+    std::string label;
+    return LabelAt(type, index, label) ? label : std::string(kNoData);
+}
+
+std::string MyConverter::FitText(std::string_view text, bool useDecimals) const {
+    std::string out(text);
+    if (decimals != 0 || useDecimals) {
+        std::size_t point = out.find('.');
+        std::size_t keep = static_cast<std::size_t>(std::max(decimals, 0));
+        if (point != std::string::npos && out.size() - point - 1 > keep)
+            out.resize(point + 1 + keep);
+    } else if (minValue != 0 || maxValue != 0) {
+        // Without a range there is nothing to fit the digits to.
+        auto digitsValue = [](std::string_view s) -> std::int64_t {
+            std::string digits(s);
+            digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+            std::int64_t v = 0;
+            return ParseLeadingInt(digits, v) == 0 ? -1 : v;
+        };
+        for (std::int64_t n = digitsValue(out);
+             (static_cast<double>(n) < minValue || static_cast<double>(n) > maxValue) && n > 9;
+             n = digitsValue(out)) {
+            std::size_t last = out.find_last_of("0123456789");
+            if (last == std::string::npos) break;
+            out.resize(last);
+        }
+    }
+    if (!out.empty() && out.back() == '.') out.pop_back();
+    return out;
+}
+
+void MyConverter::Serialize(Archive& ar) {
+    if (ar.IsStoring()) {
+        ar.WriteText(name);
+        ar.WriteText(LabelToIndexText(value));
+        return;
+    }
+    // Both texts are read before anything changes, so that a damaged archive
+    // leaves the converter as it was.
+    std::string storedName = ar.ReadText();
+    std::string stored = ar.ReadText();
+    name = std::move(storedName);
+    value = IndexTextToLabel(stored);
+}

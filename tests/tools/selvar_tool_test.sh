@@ -1,0 +1,178 @@
+#!/bin/sh
+# Calls selvar-tool as a user or a script would and checks what it prints and
+# the exit status. SELVAR_TOOL names the binary.
+set -u
+TOOL=${SELVAR_TOOL:?SELVAR_TOOL must name the selvar-tool binary}
+WORK=$(mktemp -d) || exit 1
+trap 'rm -rf "$WORK"' EXIT INT TERM
+failed=0
+checks=0
+
+fail() {
+    failed=$((failed + 1))
+    printf 'FAIL: selvar-tool %s\n  %s\n' "$ARGS" "$1" >&2
+    printf '  stdout: %s\n  stderr: %s\n' "$(cat "$WORK/out")" "$(cat "$WORK/err")" >&2
+}
+
+run() {
+    ARGS=$*
+    checks=$((checks + 1))
+    "$TOOL" "$@" >"$WORK/out" 2>"$WORK/err"
+    STATUS=$?
+}
+
+# ok EXPECTED_STDOUT ARGS...: exit 0, stdout exactly the expected line.
+ok() {
+    want=$1
+    shift
+    run "$@"
+    [ "$STATUS" -eq 0 ] || fail "exit status $STATUS, expected 0"
+    [ "$(cat "$WORK/out")" = "$want" ] || fail "expected stdout: $want"
+}
+
+# status N ARGS...: exit status N and, for a failure, a message on stderr.
+status() {
+    want=$1
+    shift
+    run "$@"
+    [ "$STATUS" -eq "$want" ] || fail "exit status $STATUS, expected $want"
+    [ "$want" -eq 0 ] || [ -s "$WORK/err" ] || fail "no message on stderr"
+}
+
+# Stdout and stderr of the last run.
+stdout_is() { [ "$(cat "$WORK/out")" = "$1" ] || fail "expected stdout: $1"; }
+stderr_has() { grep -qF -- "$1" "$WORK/err" || fail "expected on stderr: $1"; }
+
+# --- help -----------------------------------------------------------------
+status 0 --help
+for c in hash crc frame encode decode parse; do
+    grep -q "^  $c " "$WORK/out" || fail "help does not list $c"
+done
+grep -q "64" "$WORK/out" || fail "help does not document the usage status"
+status 0 help
+status 0 help frame
+grep -q "^usage: selvar-tool frame read|write" "$WORK/out" || fail "no usage line for frame"
+status 0 encode --help
+status 64
+status 64 nosuch
+status 64 help nosuch
+
+# --- hash -----------------------------------------------------------------
+ok 1ED2 hash A.Len
+ok 1ED2 hash a.LEN
+ok 0233 hash n.Err
+ok 8403 hash APLY
+ok 0000 hash ""
+ok "$("$TOOL" hash ABCD)" hash "ABCппппD"
+status 64 hash
+status 64 hash A.Len n.Err
+status 64 hash --addr 1 A.Len
+
+# --- crc ------------------------------------------------------------------
+ok 4F8D crc "61 62 63"
+ok 4F8D crc 616263
+ok 4F8D crc "61 6263"
+ok 4F8D crc 61 62 63
+ok CB82 crc 10101ed2
+ok 0000 crc 10101ED2CB82
+status 64 crc 616
+status 64 crc "6 162 63"
+status 64 crc 6g
+status 64 crc "61,62"
+status 64 crc
+
+# --- frame ----------------------------------------------------------------
+ok "#HGHGHUTISROI" frame read --addr 16 A.Len
+ok "#HGHGHUTISROI" frame read A.Len --addr=16 --alen 8
+ok "#NTJGHUTIPVQJ" frame read --addr 1001 --alen 11 A.Len
+ok "#VVHGHUTIINLN" frame read --addr 16 --offset -1 A.Len
+ok "#HVVGHUTIONJU" frame read --addr 16 --alen 11 --offset -1 A.Len
+ok "#HIHGHUTIRUNU" frame read --addr 16 --offset 2 A.Len
+ok "#HGHIHUTIGHGIOPLM" frame read --addr 16 --index 258 A.Len
+ok "#HGGHHUTIGHLNTV" frame write --addr 16 A.Len 01
+ok "#HGGJHUTIGHGGGIMIMG" frame write --addr 16 --index 2 A.Len 01
+run frame write --addr 1 X 00112233445566778899AABBCCDDEE
+[ "$STATUS" -eq 0 ] && [ "$(wc -c <"$WORK/out")" -eq 44 ] || fail "15 data bytes: 43 characters and a newline"
+status 64 frame write --addr 1 --index 1 X 0011223344556677 8899AABBCCDD
+status 64 frame read A.Len
+status 64 frame read --addr abc A.Len
+status 64 frame read --addr -5 A.Len
+status 64 frame read --addr 256 A.Len
+ok "#VVHGJQLVIHJI" frame read --addr 255 X
+status 64 frame read --addr 250 --offset 6 A.Len
+status 64 frame read --addr 16 --offset -2 A.Len
+status 64 frame read --addr 2048 --alen 11 A.Len
+status 64 frame read --addr 16 --alen 9 A.Len
+status 64 frame read --addr 16 --index 65536 A.Len
+status 64 frame read --addr 16 --addr 17 A.Len
+status 64 frame peek --addr 16 A.Len
+status 64 frame read --addr 16
+status 64 frame read --addr 16 --bogus A.Len
+status 64 frame read --addr 99999999999999999999999 A.Len
+
+# --- encode ---------------------------------------------------------------
+ok "10 7D" encode --type "STORED DOT" 12.5
+ok "B0 01" encode --type "stored dot" -0.001
+ok "10 C3 50" encode --type "STORED DOT" --decimals 1 5000
+ok "17 06 04 0A 14 1E 61" encode --type datetime "05.07.23 10:20:30"
+ok "0C 1E 22" encode --type time 12:30
+ok "05" encode --type bin 101
+ok "41 48 00 00" encode --type float 12.5
+ok "FF FE" encode --type int16 -- -2
+ok "01" encode --type "Выкл:Вкл:Авто" вкл
+ok "" encode --type float --name APLY 1
+status 1 encode --type "Выкл:Вкл:Авто" Ручной
+status 1 encode --type float --name dev 1
+status 1 encode --type name ABCDEFGHI
+stderr_has "Сетевое имя слишком длинное"
+status 1 encode --type name ""
+stderr_has "Сетевое имя пусто"
+status 64 encode --type flaot 1
+status 64 encode 1
+status 64 encode --type float --decimals x 1
+status 64 encode --type float --decimals 8 1
+status 64 encode --type float --decimals -1 1
+status 64 encode --type float 05.07.23 10:20:30
+
+# --- decode ---------------------------------------------------------------
+ok "12.5" decode --type "STORED DOT" --decimals 1 107D
+ok "05.07.23 10:20:30" decode --type datetime 17 06 04 0A 14 1E 61
+ok "10100000" decode --type bin 05
+ok "02:05" decode --type "CLK frm" 7D
+ok "12.50" decode --type float --decimals 2 41480000
+ok "-2" decode --type int16 FFFE
+ok "-2" decode --type int16 --indexed FFFE0001
+ok "Авто" decode --type "Выкл:Вкл:Авто" 02
+ok "Обрыв датчика." decode --type float --name rEAd FD000000
+ok "8" decode --type byte --name A.Len 00
+status 2 decode --type int16 --indexed FFFE00
+stdout_is "Ошибка; (Непонятная длина ответа:3)"
+status 1 decode --type "Выкл:Вкл:Авто" 07
+status 1 decode --type float ""
+status 64 decode --type float 4148000
+status 64 decode --type float --indexed=1 41480000
+status 64 decode --type float
+
+# --- parse ----------------------------------------------------------------
+ok "100" parse --type float --min 0 --max 100 100
+status 1 parse --type float --min 0 --max 100 100.001
+status 0 parse --type float --decimals 3 --min 0 --max 100 100.0005
+ok "1.23" parse --type float --decimals 2 1.23456
+stderr_has "округлено"
+ok "1" parse --type float 1.5
+ok "12.3" parse --type "STORED DOT" --min 0 --max 999 12.34
+ok "12" parse --type "DEC dot" 12
+status 1 parse --type "DEC dot" 12.5
+status 1 parse --type "DEC dot" 12abc
+ok "1:02:03" parse --type "CLK frm" 1:02:03
+status 1 parse --type "CLK frm" --min 0 --max 3600 1:02:03
+ok "0011" parse --type bin 0011
+status 1 parse --type float abc
+ok "-5" parse --type int16 --min -10 --max 10 -5
+status 64 parse --type float --min 0 5
+status 64 parse --type float --min 10 --max 0 5
+status 64 parse --type float --min x --max 1 5
+status 64 parse --type float --name A 5
+
+printf '%d checks, %d failed\n' "$checks" "$failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <iosfwd>
+#include <span>
+#include <string_view>
+
+#include "args.h"
+
+// Where a subcommand writes: results to out, one per line; diagnostics to err.
+struct Io {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+using Handler = int (*)(const Args& args, Io& io);
+
+// One row of the tool's command table. Adding a subcommand is one row here
+// and one handler.
+struct Command {
+    std::string_view name;
+    std::string_view usage;  // what follows the name on the command line
+    std::string_view summary;
+    std::span<const OptionDef> options;
+    Handler run;
+};
+
+// Frame codec.
+int RunHash(const Args& args, Io& io);
+int RunCrc(const Args& args, Io& io);
+int RunFrame(const Args& args, Io& io);
+
+// Value conversion.
+int RunEncode(const Args& args, Io& io);
+int RunDecode(const Args& args, Io& io);
+int RunParse(const Args& args, Io& io);

@@ -1,0 +1,148 @@
+// selvar-tool: the frame codec and the value conversions of the core, one
+// subcommand per operation, for engineers and scripts.
+#include <exception>
+#include <iostream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands.h"
+#include "platform/ui_services.h"
+
+namespace {
+
+constexpr std::string_view kTool = "selvar-tool";
+
+constexpr OptionDef kHelp{"--help", false};
+constexpr OptionDef kNoOptions[] = {kHelp};
+constexpr OptionDef kFrameOptions[] = {
+    kHelp, {"--addr", true}, {"--alen", true}, {"--offset", true}, {"--index", true}};
+constexpr OptionDef kEncodeOptions[] = {
+    kHelp, {"--type", true}, {"--name", true}, {"--decimals", true}};
+constexpr OptionDef kDecodeOptions[] = {
+    kHelp, {"--type", true}, {"--name", true}, {"--decimals", true}, {"--indexed", false}};
+constexpr OptionDef kParseOptions[] = {
+    kHelp, {"--type", true}, {"--decimals", true}, {"--min", true}, {"--max", true}};
+
+constexpr Command kCommands[] = {
+    {"hash", "NAME", "name hash of a parameter's device name, four hex digits", kNoOptions,
+     RunHash},
+    {"crc", "HEX...", "checksum of the bytes, four hex digits", kNoOptions, RunCrc},
+    {"frame", "read|write --addr N [--alen 8|11] [--offset K] [--index I] NAME [HEX...]",
+     "request line frame, '#' to the last letter (CR left out);\n"
+     "      --offset -1 is the fixed address 255; --index appends the linear index",
+     kFrameOptions, RunFrame},
+    {"encode", "--type T [--name N] [--decimals D] TEXT",
+     "data bytes of a value text, as hex pairs", kEncodeOptions, RunEncode},
+    {"decode", "--type T [--name N] [--decimals D] [--indexed] HEX...",
+     "value text of answer data bytes", kDecodeOptions, RunDecode},
+    {"parse", "--type T [--decimals D] [--min A --max B] TEXT",
+     "value stored when a user enters TEXT (range checked, rounded)", kParseOptions, RunParse},
+};
+
+constexpr std::string_view kNotes =
+    R"(Options are "--name value" or "--name=value", anywhere after the command;
+"--" ends them. A lone "-" prefix (as in -12.5) is an operand. HEX bytes are
+pairs of hex digits; blanks may separate pairs ("61 62 63", "616263").
+Types: float, "STORED DOT", "DEC dot", int16, uint16, byte, bin, DWORD, time,
+datetime, "CLK frm", string, ASCI, name, or enumeration labels separated by ':'.
+Texts are UTF-8.
+
+Exit status:
+  0   success
+  1   the value was refused (encode, parse) or nothing could be decoded (decode)
+  2   decode: length or network-name error; the error text is printed as value
+  64  wrong command line: unknown command or option, missing or extra operand,
+      a value that is not a number or out of range, bad hex bytes
+  70  unexpected internal failure
+)";
+
+void PrintUsage(std::ostream& os, const Command& c) {
+    os << "usage: " << kTool << ' ' << c.name << ' ' << c.usage << '\n';
+}
+
+void PrintHelp(std::ostream& os) {
+    os << "usage: " << kTool << " COMMAND [OPTIONS] OPERANDS...\n"
+       << "       " << kTool << " help [COMMAND]\n\nCommands:\n";
+    for (const Command& c : kCommands)
+        os << "  " << c.name << ' ' << c.usage << "\n      " << c.summary << '\n';
+    os << '\n' << kNotes;
+}
+
+const Command* FindCommand(std::string_view name) {
+    for (const Command& c : kCommands)
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+// Boxes the core raises (a rounding warning, say) go to stderr; the
+// default answer is taken as a non-interactive caller would.
+class StderrMessageBoxes : public MessageBoxService {
+  public:
+    MessageResult Show(const std::string& text, const std::string& caption, MessageIcon,
+                       MessageButtons buttons) override {
+        std::cerr << (caption.empty() ? std::string(kTool) : caption) << ": " << text << '\n';
+        return buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoCancel
+                   ? MessageResult::Yes
+                   : MessageResult::Ok;
+    }
+};
+
+int Run(std::span<const std::string_view> argv) {
+    if (argv.empty()) {
+        PrintHelp(std::cerr);
+        return Exit::kUsage;
+    }
+    if (argv[0] == "--help" || argv[0] == "-h" || argv[0] == "help") {
+        if (argv.size() == 1) {
+            PrintHelp(std::cout);
+            return Exit::kOk;
+        }
+        const Command* c = argv.size() == 2 ? FindCommand(argv[1]) : nullptr;
+        if (!c) {
+            std::cerr << kTool << ": help takes one command name\n";
+            return Exit::kUsage;
+        }
+        PrintUsage(std::cout, *c);
+        std::cout << "  " << c->summary << '\n';
+        return Exit::kOk;
+    }
+    const Command* command = FindCommand(argv[0]);
+    if (!command) {
+        std::cerr << kTool << ": unknown command '" << argv[0] << "' (see " << kTool
+                  << " --help)\n";
+        return Exit::kUsage;
+    }
+    Io io{std::cout, std::cerr};
+    try {
+        Args args(command->options, argv.subspan(1));
+        if (args.Has("--help")) {
+            PrintUsage(std::cout, *command);
+            std::cout << "  " << command->summary << '\n';
+            return Exit::kOk;
+        }
+        return command->run(args, io);
+    } catch (const UsageError& e) {
+        std::cerr << kTool << ' ' << command->name << ": " << e.what() << '\n';
+        PrintUsage(std::cerr, *command);
+        return Exit::kUsage;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    StderrMessageBoxes boxes;
+    SetMessageBoxService(&boxes);
+    int status = Exit::kInternal;
+    try {
+        status = Run(args);
+    } catch (const std::exception& e) {
+        std::cerr << kTool << ": internal error: " << e.what() << '\n';
+    }
+    std::cout.flush();
+    SetMessageBoxService(nullptr);
+    return std::cout ? status : Exit::kInternal;
+}
