@@ -24,16 +24,19 @@ const SavedRecord* RecordMap::Find(std::uint32_t key) const {
 
 ObjectWithParameters::~ObjectWithParameters() {
     if (ownsParameters)
-        for (Parameter* p : parameters) delete p;
+        for (Parameter* p : parameters)
+            delete p;
     parameters.clear();
 }
 
 void ObjectWithParameters::Serialize(Archive& ar) {
-    for (Parameter* p : parameters) p->Serialize(ar);
+    for (Parameter* p : parameters)
+        p->Serialize(ar);
 }
 
 void ObjectWithParameters::DeleteParameters() {
-    for (Parameter* p : parameters) delete p;
+    for (Parameter* p : parameters)
+        delete p;
     parameters.clear();
 }
 
@@ -190,7 +193,8 @@ bool ObjectWithParameters::HasEmptyValues() const {
 }
 
 void ObjectWithParameters::CollectRecords(std::vector<SavedRecord>& records) const {
-    for (const Parameter* p : parameters) p->ToRecord(records);
+    for (const Parameter* p : parameters)
+        p->ToRecord(records);
 }
 
 std::string MissingParameterLine(const Parameter& p) {
@@ -218,5 +222,6 @@ void ObjectWithParameters::ApplyRecords(const RecordMap& map, int limit, int& mi
 }
 
 void ObjectWithParameters::ClearChanges() {
-    for (Parameter* p : parameters) p->needUpdate = p->needUpdateAccess = p->needUpdateOwner = false;
+    for (Parameter* p : parameters)
+        p->needUpdate = p->needUpdateAccess = p->needUpdateOwner = false;
 }

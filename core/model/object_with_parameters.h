@@ -14,13 +14,13 @@
 // table whose bucket is (key >> 4) modulo the bucket count. A later record
 // with the same key replaces the earlier one.
 class RecordMap {
-public:
+  public:
     explicit RecordMap(std::size_t buckets = 17) : buckets_(buckets ? buckets : 1) {}
     void Set(std::uint32_t key, const SavedRecord& record);
     const SavedRecord* Find(std::uint32_t key) const;
     std::size_t Size() const { return size_; }
 
-private:
+  private:
     std::vector<std::vector<std::pair<std::uint32_t, SavedRecord>>> buckets_;
     std::size_t size_ = 0;
 };
@@ -30,7 +30,7 @@ using ListResult = std::pair<int, int>;
 
 // Base of everything that owns an ordered list of parameters.
 class ObjectWithParameters {
-public:
+  public:
     ObjectWithParameters() = default;
     ObjectWithParameters(const ObjectWithParameters&) = delete;
     ObjectWithParameters& operator=(const ObjectWithParameters&) = delete;
@@ -53,7 +53,8 @@ public:
     virtual bool HasChanges(bool withAttributes) const;
     virtual bool HasEmptyValues() const;
     virtual void CollectRecords(std::vector<SavedRecord>& records) const;
-    virtual void ApplyRecords(const RecordMap& map, int limit, int& missingCount, std::string& missingText);
+    virtual void ApplyRecords(const RecordMap& map, int limit, int& missingCount,
+                              std::string& missingText);
 
     // The first parameter with that name (case-insensitive) and, when index
     // is not negative, that linear index.

@@ -53,10 +53,13 @@ const TypeInfo* FindType(std::string_view type) {
 constexpr double kRangeTolerance = 0.0009;
 constexpr double kRoundingTolerance = 1e-6;
 
-bool NoRange(const Parameter& p) { return p.minValue == 0 && p.maxValue == 0; }
+bool NoRange(const Parameter& p) {
+    return p.minValue == 0 && p.maxValue == 0;
+}
 
 bool InRangeWithTolerance(const Parameter& p, double x) {
-    return NoRange(p) || (!(p.minValue - x > kRangeTolerance) && !(x - p.maxValue > kRangeTolerance));
+    return NoRange(p) ||
+           (!(p.minValue - x > kRangeTolerance) && !(x - p.maxValue > kRangeTolerance));
 }
 
 bool InRangeExact(const Parameter& p, double x) {
@@ -133,10 +136,14 @@ std::string BinaryText(double bound) {
 
 std::string DecimalText(double value, int decimals) {
     switch (decimals) {
-        case 0: return Format("%.0f", value);
-        case 1: return Format("%.1f", value);
-        case 2: return Format("%.2f", value);
-        default: return Format("%.3f", value);
+        case 0:
+            return Format("%.0f", value);
+        case 1:
+            return Format("%.1f", value);
+        case 2:
+            return Format("%.2f", value);
+        default:
+            return Format("%.3f", value);
     }
 }
 
@@ -150,18 +157,21 @@ void PutText(SavedRecord& r, std::size_t offset, std::size_t size, std::string_v
 std::string GetText(const SavedRecord& r, std::size_t offset, std::size_t size) {
     const char* begin = reinterpret_cast<const char*>(r.data() + offset);
     std::size_t n = 0;
-    while (n < size && begin[n] != '\0') ++n;
+    while (n < size && begin[n] != '\0')
+        ++n;
     return Cp866ToUtf8(std::string_view(begin, n));
 }
 
 void PutI32(SavedRecord& r, std::size_t offset, std::int32_t v) {
     auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i) r[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        r[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
 }
 
 std::int32_t GetI32(const SavedRecord& r, std::size_t offset) {
     std::uint32_t u = 0;
-    for (int i = 3; i >= 0; --i) u = (u << 8) | r[offset + static_cast<std::size_t>(i)];
+    for (int i = 3; i >= 0; --i)
+        u = (u << 8) | r[offset + static_cast<std::size_t>(i)];
     return static_cast<std::int32_t>(u);
 }
 
@@ -185,7 +195,9 @@ Parameter::~Parameter() {
     if (pollTimer && polling) pollTimer->Cancel();
 }
 
-std::uint16_t Parameter::Hash() const { return hash_name(name); }
+std::uint16_t Parameter::Hash() const {
+    return hash_name(name);
+}
 
 std::uint32_t Parameter::Key() const {
     return (static_cast<std::uint32_t>(linearIndex) << 16) | Hash();
@@ -234,8 +246,8 @@ bool Parameter::SetValueFromText(const std::string& text) {
             ParseLeadingReal(accepted, y);
             y = static_cast<float>(y);
             if (std::fabs(y - x) > kRoundingTolerance) {
-                ShowMessage("Значение было округлено с " + text + " до " + accepted, "Предупреждение",
-                            MessageIcon::Exclamation, MessageButtons::Ok);
+                ShowMessage("Значение было округлено с " + text + " до " + accepted,
+                            "Предупреждение", MessageIcon::Exclamation, MessageButtons::Ok);
             }
             break;
         }
@@ -259,7 +271,8 @@ bool Parameter::SetValueFromText(const std::string& text) {
             std::size_t used = ParseLeadingReal(text, x);
             if (used == 0 || !TrimRight(std::string_view(text).substr(used)).empty()) return false;
             if (!InRangeWithTolerance(*this, x)) return false;
-            if (EqualsNoCase(type, "DEC dot") && std::fabs(std::fabs(x) - std::trunc(std::fabs(x))) > 0.00001)
+            if (EqualsNoCase(type, "DEC dot") &&
+                std::fabs(std::fabs(x) - std::trunc(std::fabs(x))) > 0.00001)
                 return false;
             break;
         }
@@ -362,7 +375,8 @@ std::pair<std::string, std::string> Parameter::RangeTexts() const {
         return {labels.front(), labels.back()};
     }
     if (minValue == maxValue) return {};
-    if (EqualsNoCase(type, "float")) return {DecimalText(minValue, decimals), DecimalText(maxValue, decimals)};
+    if (EqualsNoCase(type, "float"))
+        return {DecimalText(minValue, decimals), DecimalText(maxValue, decimals)};
     if (EqualsNoCase(type, "time")) return {TimeOfDay(minValue), TimeOfDay(maxValue)};
     if (EqualsNoCase(type, "bin")) return {BinaryText(minValue), BinaryText(maxValue)};
     return {Format("%.0f", minValue), Format("%.0f", maxValue)};
@@ -374,7 +388,8 @@ ParameterRow Parameter::RowTexts(bool withIndexes) const {
     if (name == kServiceName) return row;
 
     if (!error.empty() && error != kNotInitialised) {
-        row.colour = error.rfind(kDeviceValuePrefix, 0) == 0 ? RowColour::kDeviceDiffers : RowColour::kError;
+        row.colour =
+            error.rfind(kDeviceValuePrefix, 0) == 0 ? RowColour::kDeviceDiffers : RowColour::kError;
     } else if (HasPendingUpdate()) {
         row.colour = RowColour::kChanged;
     }
@@ -400,7 +415,9 @@ ParameterRow Parameter::RowTexts(bool withIndexes) const {
 
 std::string Parameter::RefusalMessage(const std::string& text) const {
     auto [lower, upper] = RangeTexts();
-    std::string range = lower.empty() && upper.empty() ? "не ограничен)" : "от " + lower + " до " + upper + ")";
-    return "Параметру '" + name + "' (" + DisplayDescription() + ") не может быть присвоено значение '" + text +
-           "'.\n(Тип: " + TypeDescription() + ". Диапазон значений: " + range;
+    std::string range =
+        lower.empty() && upper.empty() ? "не ограничен)" : "от " + lower + " до " + upper + ")";
+    return "Параметру '" + name + "' (" + DisplayDescription() +
+           ") не может быть присвоено значение '" + text + "'.\n(Тип: " + TypeDescription() +
+           ". Диапазон значений: " + range;
 }

@@ -18,9 +18,9 @@ using SavedRecord = std::array<std::uint8_t, kSavedRecordSize>;
 // Colours of a parameter's row, as 0x00BBGGRR values.
 namespace RowColour {
 constexpr std::uint32_t kNormal = 0x000000;
-constexpr std::uint32_t kChanged = 0x00BB00;      // green: waits to be written
+constexpr std::uint32_t kChanged = 0x00BB00;        // green: waits to be written
 constexpr std::uint32_t kDeviceDiffers = 0xFF4040;  // blue: compare found another value
-constexpr std::uint32_t kError = 0x0000D5;        // red
+constexpr std::uint32_t kError = 0x0000D5;          // red
 }  // namespace RowColour
 
 // Pictures of the tree's image list used for parameter rows.
@@ -50,7 +50,7 @@ struct ParameterRow {
 // One device parameter: a converter (name, value, type, range) plus the
 // bookkeeping of the configuration.
 class Parameter : public MyConverter {
-public:
+  public:
     static constexpr const char* kNoDescription = "<неизвестный параметр>";
     // Error text of a write skipped because the parameter was not initialised;
     // it is a remark, not a failure.

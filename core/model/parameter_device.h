@@ -21,7 +21,7 @@ struct OperationCounters {
 // What the whole-list operations need of the device connection: the three
 // per-parameter primitives, the cooperative stop test and the counters.
 class ParameterDevice {
-public:
+  public:
     virtual ~ParameterDevice() = default;
 
     // Result 0 on success; any other value is a failure whose reason the
@@ -40,7 +40,7 @@ public:
 
 // The waitable timer of an operative parameter.
 class PollTimer {
-public:
+  public:
     virtual ~PollTimer() = default;
     // First expiry after periodMs, then every periodMs. False when the
     // timer could not be armed.

@@ -9,10 +9,11 @@
 using RowHandle = void*;
 
 class RowSink {
-public:
+  public:
     virtual ~RowSink() = default;
     // Inserts a parameter's row under `parent` (null: top level) and returns its handle.
-    virtual RowHandle InsertParameterRow(RowHandle parent, Parameter& p, const ParameterRow& row) = 0;
+    virtual RowHandle InsertParameterRow(RowHandle parent, Parameter& p,
+                                         const ParameterRow& row) = 0;
 };
 
 // Options of ShowInTree.

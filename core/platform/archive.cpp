@@ -60,7 +60,9 @@ void Archive::WriteRawText(std::string_view bytes) {
     WriteBytes(bytes.data(), n);
 }
 
-void Archive::WriteText(std::string_view utf8) { WriteRawText(Utf8ToCp1251(utf8)); }
+void Archive::WriteText(std::string_view utf8) {
+    WriteRawText(Utf8ToCp1251(utf8));
+}
 
 std::uint8_t Archive::ReadU8() {
     Need(1);
@@ -102,12 +104,14 @@ std::string Archive::ReadRawText() {
     }
     if (n > data_.size() - pos_) {
         pos_ = start;
-        throw ArchiveError(
-            Format("unexpected end of data: a text of %u bytes at byte %zu runs past the end", n, start));
+        throw ArchiveError(Format(
+            "unexpected end of data: a text of %u bytes at byte %zu runs past the end", n, start));
     }
     std::string bytes(reinterpret_cast<const char*>(data_.data() + pos_), n);
     pos_ += n;
     return bytes;
 }
 
-std::string Archive::ReadText() { return Cp1251ToUtf8(ReadRawText()); }
+std::string Archive::ReadText() {
+    return Cp1251ToUtf8(ReadRawText());
+}

@@ -12,12 +12,12 @@
 // growing buffer or loads from a fixed one; a load past the end of the data,
 // or a length that cannot be right, throws ArchiveError and reads nothing.
 class ArchiveError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class Archive {
-public:
+  public:
     // An archive that stores.
     Archive() = default;
     // An archive that loads from the given bytes (copied).
@@ -45,15 +45,15 @@ public:
     std::uint32_t ReadU32();
     std::int32_t ReadI32() { return static_cast<std::int32_t>(ReadU32()); }
     void ReadBytes(void* out, std::size_t size);
-    std::string ReadText();      // converted to UTF-8
-    std::string ReadRawText();   // the code-page bytes as stored
+    std::string ReadText();     // converted to UTF-8
+    std::string ReadRawText();  // the code-page bytes as stored
 
     bool AtEnd() const { return pos_ >= data_.size(); }
     std::size_t Position() const { return pos_; }
     std::size_t Size() const { return data_.size(); }
     const std::vector<std::uint8_t>& Data() const { return data_; }
 
-private:
+  private:
     void Need(std::size_t size) const;
     void RequireStoring() const;
     void RequireLoading() const;

@@ -16,8 +16,25 @@ locale_t CLocale() {
     return loc;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Position after leading blanks and an optional sign.
+std::size_t SkipBlanksAndSign(std::string_view text, bool& negative) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i]))
+        ++i;
+    negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    return i;
+}
 
 }  // namespace
 
@@ -46,26 +63,24 @@ std::string Format(const char* fmt, ...) {
 }
 
 std::size_t ParseLeadingReal(std::string_view text, double& out) {
-    std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = SkipBlanksAndSign(text, negative);
     std::size_t numberStart = i;
     std::size_t digits = 0;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i, ++digits;
     if (i < text.size() && text[i] == '.') {
         ++i;
-        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+        while (i < text.size() && IsDigit(text[i]))
+            ++i, ++digits;
     }
     if (digits == 0) return 0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
         if (j < text.size() && IsDigit(text[j])) {
-            while (j < text.size() && IsDigit(text[j])) ++j;
+            while (j < text.size() && IsDigit(text[j]))
+                ++j;
             i = j;
         }
     }
@@ -87,13 +102,8 @@ std::size_t ParseLeadingReal(std::string_view text, double& out) {
 }
 
 std::size_t ParseLeadingInt(std::string_view text, std::int64_t& out) {
-    std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = SkipBlanksAndSign(text, negative);
     if (i >= text.size() || !IsDigit(text[i])) return 0;
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     std::int64_t value = 0;
@@ -148,8 +158,12 @@ std::string MapCase(std::string_view text, bool upper) {
 
 }  // namespace
 
-std::string ToLowerUtf8(std::string_view text) { return MapCase(text, false); }
-std::string ToUpperUtf8(std::string_view text) { return MapCase(text, true); }
+std::string ToLowerUtf8(std::string_view text) {
+    return MapCase(text, false);
+}
+std::string ToUpperUtf8(std::string_view text) {
+    return MapCase(text, true);
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -199,7 +213,8 @@ std::vector<std::string> Split(std::string_view text, char separator) {
 }
 
 std::string_view TrimRight(std::string_view text) {
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 

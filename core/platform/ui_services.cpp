@@ -6,9 +6,13 @@ namespace {
 std::atomic<MessageBoxService*> g_messageBoxes{nullptr};
 }
 
-void SetMessageBoxService(MessageBoxService* service) { g_messageBoxes.store(service); }
+void SetMessageBoxService(MessageBoxService* service) {
+    g_messageBoxes.store(service);
+}
 
-MessageBoxService* GetMessageBoxService() { return g_messageBoxes.load(); }
+MessageBoxService* GetMessageBoxService() {
+    return g_messageBoxes.load();
+}
 
 MessageResult ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                           MessageButtons buttons) {

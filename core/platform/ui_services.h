@@ -11,7 +11,7 @@ enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MessageResult { Ok, Cancel, Yes, No };
 
 class MessageBoxService {
-public:
+  public:
     virtual ~MessageBoxService() = default;
     // `caption` empty means the program's own title.
     virtual MessageResult Show(const std::string& text, const std::string& caption,

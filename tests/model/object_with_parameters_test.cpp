@@ -12,11 +12,13 @@ namespace {
 // A device whose per-parameter results are scripted by name and which can
 // raise the stop request after a given number of calls.
 class FakeDevice : public ParameterDevice {
-public:
+  public:
     int ReadParameter(Parameter& p) override { return Call("read", p, 0); }
     int WriteParameter(Parameter& p, int mode) override { return Call("write", p, mode); }
     int CompareParameter(Parameter& p) override { return Call("compare", p, 0); }
-    bool StopRequested() const override { return stopped || (stopAfter >= 0 && calls >= stopAfter); }
+    bool StopRequested() const override {
+        return stopped || (stopAfter >= 0 && calls >= stopAfter);
+    }
     OperationCounters& Counters() override { return counters; }
 
     std::map<std::string, int> results;  // name -> result code (default 0)
@@ -27,7 +29,7 @@ public:
     int stopAfter = -1;
     int calls = 0;
 
-private:
+  private:
     int Call(const char* what, Parameter& p, int mode) {
         ++calls;
         log.push_back(std::string(what) + " " + p.name + (mode ? " " + std::to_string(mode) : ""));
@@ -69,7 +71,8 @@ TEST(ObjectWithParameters, FindGetAndSetIgnoreCase) {
 
 TEST(ObjectWithParameters, ReadAllCountsFailuresAndStopsOnlyAfterOne) {
     ObjectWithParameters list;
-    for (const char* n : {"a", "b", "c", "d"}) Add(list, n);
+    for (const char* n : {"a", "b", "c", "d"})
+        Add(list, n);
     FakeDevice dev;
     dev.results["b"] = 1;
     EXPECT_EQ(list.ReadAll(dev), (ListResult{4, 1}));
@@ -90,7 +93,8 @@ TEST(ObjectWithParameters, ReadAllCountsFailuresAndStopsOnlyAfterOne) {
 
 TEST(ObjectWithParameters, CompareAllCountsProcessedAndFailedExchanges) {
     ObjectWithParameters list;
-    for (const char* n : {"a", "b", "c"}) Add(list, n);
+    for (const char* n : {"a", "b", "c"})
+        Add(list, n);
     FakeDevice dev;
     dev.results["c"] = 2;
     EXPECT_EQ(list.CompareAll(dev), (ListResult{3, 1}));
@@ -118,7 +122,8 @@ TEST(ObjectWithParameters, WriteAllModes) {
     FakeDevice all;
     all.results["forced"] = 1;
     EXPECT_EQ(list.WriteAll(all, 1), (ListResult{3, 1}));
-    EXPECT_EQ(all.log, (std::vector<std::string>{"write a 1", "write forced 1", "write changed 1"}));
+    EXPECT_EQ(all.log,
+              (std::vector<std::string>{"write a 1", "write forced 1", "write changed 1"}));
     EXPECT_EQ(all.counters.processed, 4);  // every parameter counts in this mode
     EXPECT_EQ(all.counters.failed, 1);
 
@@ -184,7 +189,8 @@ TEST(ObjectWithParameters, CommonIndexWarnsOncePerSuspiciousParameter) {
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(list.CheckCommonIndex(), 4);
     ASSERT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes[0].text, "Параметер 'ix' (описание ix) имеет подозрительный линейный индекс.");
+    EXPECT_EQ(boxes.boxes[0].text,
+              "Параметер 'ix' (описание ix) имеет подозрительный линейный индекс.");
     EXPECT_EQ(boxes.boxes[0].caption, "Предупреждение");
 
     list.SetCommonIndex(9);
@@ -293,7 +299,7 @@ TEST(ObjectWithParameters, MissingRecordsAreListedUpToTheLimit) {
 }
 
 class RecordingSink : public RowSink {
-public:
+  public:
     RowHandle InsertParameterRow(RowHandle parent, Parameter& p, const ParameterRow& row) override {
         rows.push_back(row.name);
         parents.push_back(parent);
@@ -306,7 +312,8 @@ public:
 
 TEST(ObjectWithParameters, ShowInTreeHonoursTheLimit) {
     ObjectWithParameters list;
-    for (const char* n : {"a", "b", "c"}) Add(list, n);
+    for (const char* n : {"a", "b", "c"})
+        Add(list, n);
     list.parameters[2]->hasLinearIndex = true;
     list.parameters[2]->linearIndex = 4;
     RecordingSink sink;

@@ -8,7 +8,8 @@
 
 namespace {
 
-std::unique_ptr<Parameter> Make(const char* type, double min = 0, double max = 0, int decimals = 0) {
+std::unique_ptr<Parameter> Make(const char* type, double min = 0, double max = 0,
+                                int decimals = 0) {
     auto p = std::make_unique<Parameter>();
     p->name = "tst";
     p->type = type;
@@ -27,7 +28,9 @@ struct TextCase {
     const char* stored;  // null: the text itself
 };
 
-void PrintTo(const TextCase& c, std::ostream* os) { *os << c.type << " '" << c.text << "'"; }
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << c.type << " '" << c.text << "'";
+}
 
 class SetValueFromTextCases : public ::testing::TestWithParam<TextCase> {};
 
@@ -46,42 +49,41 @@ TEST_P(SetValueFromTextCases, AcceptsOrRefuses) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, SetValueFromTextCases,
-    ::testing::Values(
-        // Range tolerance of 0.0009 on reals.
-        TextCase{"float", 0, 100, 3, "100.0005", true, "100.000"},
-        TextCase{"float", 0, 100, 3, "100.001", false, nullptr},
-        TextCase{"float", 0, 100, 3, "-0.001", false, nullptr},
-        TextCase{"FLOAT", 0, 0, 3, "-1e6", true, nullptr},
-        TextCase{"float", 0, 100, 2, "abc", false, nullptr},
-        TextCase{"float", 0, 100, 2, "", false, nullptr},
-        TextCase{"float", 0, 100, 2, "  5.5 kg", true, "5.5"},
-        TextCase{"float", 0, 0, 2, "nan", false, nullptr},
-        // Whole numbers with nothing after them.
-        TextCase{"DEC dot", 0, 100, 0, "12", true, nullptr},
-        TextCase{"DEC dot", 0, 100, 0, "12.5", false, nullptr},
-        TextCase{"DEC dot", 0, 100, 0, "12abc", false, nullptr},
-        TextCase{"DEC dot", 0, 100, 0, "12.000001", true, nullptr},
-        TextCase{"int16", -10, 10, 0, "-10", true, nullptr},
-        TextCase{"int16", -10, 10, 0, "11", false, nullptr},
-        TextCase{"uint16", 0, 0, 0, "70000", true, nullptr},
-        TextCase{"byte", 0, 255, 0, "x", false, nullptr},
-        // Bits counted from the left.
-        TextCase{"bin", 0, 5, 0, "101", true, nullptr},
-        TextCase{"bin", 0, 5, 0, "0011", false, nullptr},
-        TextCase{"bin", 0, 12, 0, "0011", true, nullptr},
-        // Times: seconds or parts in powers of 60, range without tolerance.
-        TextCase{"CLK frm", 0, 3723, 0, "1:02:03", true, nullptr},
-        TextCase{"CLK frm", 0, 3722, 0, "1:02:03", false, nullptr},
-        TextCase{"CLK frm", 0, 100, 0, "75", true, nullptr},
-        TextCase{"CLK frm", 0, 0, 0, "99:59:59", true, nullptr},
-        TextCase{"time", 0, 86399, 0, "1:x", false, nullptr},
-        TextCase{"time", 0, 0, 0, "1::3", false, nullptr},
-        // No check at all.
-        TextCase{"DWORD", 1, 2, 0, "anything", true, nullptr},
-        TextCase{"Вкл:Выкл", 0, 0, 0, "Вкл", true, nullptr},
-        TextCase{"неизвестен", 0, 0, 0, "", true, nullptr}));
+INSTANTIATE_TEST_SUITE_P(Types, SetValueFromTextCases,
+                         ::testing::Values(
+                             // Range tolerance of 0.0009 on reals.
+                             TextCase{"float", 0, 100, 3, "100.0005", true, "100.000"},
+                             TextCase{"float", 0, 100, 3, "100.001", false, nullptr},
+                             TextCase{"float", 0, 100, 3, "-0.001", false, nullptr},
+                             TextCase{"FLOAT", 0, 0, 3, "-1e6", true, nullptr},
+                             TextCase{"float", 0, 100, 2, "abc", false, nullptr},
+                             TextCase{"float", 0, 100, 2, "", false, nullptr},
+                             TextCase{"float", 0, 100, 2, "  5.5 kg", true, "5.5"},
+                             TextCase{"float", 0, 0, 2, "nan", false, nullptr},
+                             // Whole numbers with nothing after them.
+                             TextCase{"DEC dot", 0, 100, 0, "12", true, nullptr},
+                             TextCase{"DEC dot", 0, 100, 0, "12.5", false, nullptr},
+                             TextCase{"DEC dot", 0, 100, 0, "12abc", false, nullptr},
+                             TextCase{"DEC dot", 0, 100, 0, "12.000001", true, nullptr},
+                             TextCase{"int16", -10, 10, 0, "-10", true, nullptr},
+                             TextCase{"int16", -10, 10, 0, "11", false, nullptr},
+                             TextCase{"uint16", 0, 0, 0, "70000", true, nullptr},
+                             TextCase{"byte", 0, 255, 0, "x", false, nullptr},
+                             // Bits counted from the left.
+                             TextCase{"bin", 0, 5, 0, "101", true, nullptr},
+                             TextCase{"bin", 0, 5, 0, "0011", false, nullptr},
+                             TextCase{"bin", 0, 12, 0, "0011", true, nullptr},
+                             // Times: seconds or parts in powers of 60, range without tolerance.
+                             TextCase{"CLK frm", 0, 3723, 0, "1:02:03", true, nullptr},
+                             TextCase{"CLK frm", 0, 3722, 0, "1:02:03", false, nullptr},
+                             TextCase{"CLK frm", 0, 100, 0, "75", true, nullptr},
+                             TextCase{"CLK frm", 0, 0, 0, "99:59:59", true, nullptr},
+                             TextCase{"time", 0, 86399, 0, "1:x", false, nullptr},
+                             TextCase{"time", 0, 0, 0, "1::3", false, nullptr},
+                             // No check at all.
+                             TextCase{"DWORD", 1, 2, 0, "anything", true, nullptr},
+                             TextCase{"Вкл:Выкл", 0, 0, 0, "Вкл", true, nullptr},
+                             TextCase{"неизвестен", 0, 0, 0, "", true, nullptr}));
 
 TEST(Parameter, RoundingShowsOneWarning) {
     MessageRecorder boxes;
@@ -266,7 +268,8 @@ TEST(Parameter, SerializeKeepsDescribedWritability) {
     // Every truncation of the stream fails cleanly.
     for (std::size_t n = 0; n < out.Size(); ++n) {
         Parameter r;
-        Archive cut(std::vector<std::uint8_t>(out.Data().begin(), out.Data().begin() + static_cast<long>(n)));
+        Archive cut(std::vector<std::uint8_t>(out.Data().begin(),
+                                              out.Data().begin() + static_cast<long>(n)));
         EXPECT_THROW(r.Serialize(cut), ArchiveError) << n;
     }
 }
@@ -315,7 +318,7 @@ TEST(Parameter, RowBoundsByType) {
 }
 
 class FakeTimer : public PollTimer {
-public:
+  public:
     explicit FakeTimer(int* starts, int* cancels) : starts_(starts), cancels_(cancels) {}
     bool Start(int periodMs) override {
         lastPeriod = periodMs;
@@ -325,7 +328,7 @@ public:
     void Cancel() override { ++*cancels_; }
     int lastPeriod = 0;
 
-private:
+  private:
     int* starts_;
     int* cancels_;
 };

@@ -28,7 +28,8 @@ TEST(Archive, LengthPrefixHasThreeForms) {
     for (const Case& c : cases) {
         Archive out;
         out.WriteRawText(std::string(c.length, 'a'));
-        std::vector<std::uint8_t> prefix(out.Data().begin(), out.Data().begin() + static_cast<long>(c.prefix.size()));
+        std::vector<std::uint8_t> prefix(out.Data().begin(),
+                                         out.Data().begin() + static_cast<long>(c.prefix.size()));
         EXPECT_EQ(prefix, c.prefix) << c.length;
         EXPECT_EQ(out.Size(), c.prefix.size() + c.length);
         Archive in(out.Data());

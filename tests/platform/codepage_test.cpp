@@ -4,13 +4,15 @@
 
 TEST(CodePage, Cp1251RoundTripsEveryByte) {
     std::string all;
-    for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+    for (int b = 1; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
     EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(all)), all);
 }
 
 TEST(CodePage, Cp866RoundTripsEveryByte) {
     std::string all;
-    for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+    for (int b = 1; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
     EXPECT_EQ(Utf8ToCp866(Cp866ToUtf8(all)), all);
 }
 
@@ -23,7 +25,9 @@ TEST(CodePage, RussianLettersLandOnTheirCodes) {
 
 TEST(CodePage, UnmappableAndMalformedInputBecomeQuestionMarks) {
     // A Chinese character, an emoji, a lone continuation byte and a truncated sequence.
-    EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD" "b"), "a?b");
+    EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD"
+                           "b"),
+              "a?b");
     EXPECT_EQ(Utf8ToCp1251("\xF0\x9F\x98\x80"), "?");
     EXPECT_EQ(Utf8ToCp1251("\x80z"), "?z");
     EXPECT_EQ(Utf8ToCp866("x\xD0"), "x?");

@@ -10,7 +10,7 @@ namespace {
 // Switches the process to a locale whose decimal separator is a comma, when
 // the machine has one.
 class CommaLocale {
-public:
+  public:
     CommaLocale() {
         for (const char* name : {"ru_RU.UTF-8", "ru_RU.utf8", "de_DE.UTF-8", "fr_FR.UTF-8"}) {
             if (std::setlocale(LC_ALL, name)) {
@@ -22,7 +22,7 @@ public:
     ~CommaLocale() { std::setlocale(LC_ALL, "C"); }
     bool active() const { return active_; }
 
-private:
+  private:
     bool active_ = false;
 };
 
@@ -48,10 +48,22 @@ TEST(Text, LeadingRealTakesTheLongestNumber) {
         std::size_t used;
         double value;
     } cases[] = {
-        {"  12.5abc", 6, 12.5}, {"-0.001", 6, -0.001}, {"+7", 2, 7},     {"1e3", 3, 1000},
-        {"1e", 1, 1},           {"5.", 2, 5},          {".5", 2, 0.5},   {"1.5e-2x", 6, 0.015},
-        {"abc", 0, 0},          {"", 0, 0},            {"-", 0, 0},      {".", 0, 0},
-        {"inf", 0, 0},          {"nan", 0, 0},         {"0x10", 1, 0},   {"1e999", 0, 0},
+        {"  12.5abc", 6, 12.5},
+        {"-0.001", 6, -0.001},
+        {"+7", 2, 7},
+        {"1e3", 3, 1000},
+        {"1e", 1, 1},
+        {"5.", 2, 5},
+        {".5", 2, 0.5},
+        {"1.5e-2x", 6, 0.015},
+        {"abc", 0, 0},
+        {"", 0, 0},
+        {"-", 0, 0},
+        {".", 0, 0},
+        {"inf", 0, 0},
+        {"nan", 0, 0},
+        {"0x10", 1, 0},
+        {"1e999", 0, 0},
     };
     for (const Case& c : cases) {
         double x = 0;

@@ -7,7 +7,7 @@
 
 // Installs itself as the message-box service for its lifetime and keeps every box.
 class MessageRecorder : public MessageBoxService {
-public:
+  public:
     struct Box {
         std::string text;
         std::string caption;
@@ -29,7 +29,7 @@ public:
 
     std::vector<Box> boxes;
 
-private:
+  private:
     MessageResult answer_;
     MessageBoxService* previous_ = nullptr;
 };
