@@ -90,37 +90,6 @@ bool ParseSeconds(std::string_view text, double& seconds) {
     return std::isfinite(sum);
 }
 
-// Cuts the digits behind the first point to `decimals` and drops a point left at the end.
-std::string CutDecimals(std::string text, int decimals) {
-    std::size_t dot = text.find('.');
-    if (dot != std::string::npos && decimals >= 0 &&
-        text.size() > dot + 1 + static_cast<std::size_t>(decimals))
-        text.resize(dot + 1 + static_cast<std::size_t>(decimals));
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    return text;
-}
-
-// A STORED DOT value without fixed decimals: drop trailing digits until the
-// number written without its points fits the range.
-std::string CutToRange(const Parameter& p, std::string text) {
-    std::string digits;
-    for (char c : text)
-        if (c != '.') digits.push_back(c);
-    std::int64_t n = 0;
-    if (ParseLeadingInt(digits, n) > 0) {
-        auto outside = [&](std::int64_t v) {
-            auto d = static_cast<double>(v);
-            return d < p.minValue || d > p.maxValue;
-        };
-        while (outside(n) && n > 9 && !text.empty()) {
-            n /= 10;
-            text.pop_back();
-        }
-    }
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    return text;
-}
-
 std::string TimeOfDay(double seconds) {
     auto s = static_cast<unsigned>(std::fmax(0.0, std::fmin(seconds, 4294967295.0)));
     return Format("%02u:%02u:%02u", s / 3600, (s / 60) % 60, s % 60);
@@ -240,8 +209,7 @@ bool Parameter::SetValueFromText(const std::string& text) {
             // Only the number is kept: blanks before it and text after it are dropped.
             std::string number(TrimRight(std::string_view(text).substr(0, used)));
             number.erase(0, number.find_first_not_of(" \t\r\n\v\f"));
-            bool fixedDecimals = EqualsNoCase(type, "float") || decimals > 0;
-            accepted = fixedDecimals ? CutDecimals(number, decimals) : CutToRange(*this, number);
+            accepted = FitText(number, EqualsNoCase(type, "float"));
             double y = 0;
             ParseLeadingReal(accepted, y);
             y = static_cast<float>(y);

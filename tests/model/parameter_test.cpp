@@ -115,6 +115,11 @@ TEST(Parameter, StoredDotWithoutDecimalsDropsDigitsUntilInRange) {
     ASSERT_TRUE(q->SetValueFromText("99.9"));
     EXPECT_EQ(q->value, "99.9");
 
+    // Without a range there is nothing to fit the digits to.
+    auto free = Make("STORED DOT", 0, 0, 0);
+    ASSERT_TRUE(free->SetValueFromText("12.5"));
+    EXPECT_EQ(free->value, "12.5");
+
     auto d = Make("STORED DOT", 0, 999, 1);
     ASSERT_TRUE(d->SetValueFromText("12.34"));
     EXPECT_EQ(d->value, "12.3");
