@@ -354,6 +354,7 @@ ParameterRow Parameter::RowTexts(bool withIndexes) const {
     ParameterRow row;
     row.name = name;
     if (name == kServiceName) return row;
+    row.putFirst = name == "nPC";
 
     if (!error.empty() && error != kNotInitialised) {
         row.colour =

@@ -45,6 +45,7 @@ struct ParameterRow {
     std::string pollPeriod;  // operative parameters only
     bool hasCheckBox = false;
     bool checked = false;
+    bool putFirst = false;  // shown before its siblings ("nPC")
 };
 
 // One device parameter: a converter (name, value, type, range) plus the

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <string>
 
 class Parameter;
 
@@ -36,6 +38,11 @@ class ParameterDevice {
     // Tested, never waited for.
     virtual bool StopRequested() const = 0;
     virtual OperationCounters& Counters() = 0;
+
+    // A line of the operation's log (colour as 0x00BBGGRR); nothing without a log.
+    virtual void LogLine(const std::string& text, bool bold, std::uint32_t colour, bool italic) {
+        (void)text, (void)bold, (void)colour, (void)italic;
+    }
 };
 
 // The waitable timer of an operative parameter.

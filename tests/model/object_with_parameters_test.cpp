@@ -6,6 +6,7 @@
 
 #include "platform/archive.h"
 #include "support/message_recorder.h"
+#include "support/recording_sink.h"
 
 namespace {
 
@@ -298,35 +299,21 @@ TEST(ObjectWithParameters, MissingRecordsAreListedUpToTheLimit) {
     }
 }
 
-class RecordingSink : public RowSink {
-  public:
-    RowHandle InsertParameterRow(RowHandle parent, Parameter& p, const ParameterRow& row) override {
-        rows.push_back(row.name);
-        parents.push_back(parent);
-        (void)p;
-        return reinterpret_cast<RowHandle>(rows.size());
-    }
-    std::vector<std::string> rows;
-    std::vector<RowHandle> parents;
-};
-
 TEST(ObjectWithParameters, ShowInTreeHonoursTheLimit) {
     ObjectWithParameters list;
-    for (const char* n : {"a", "b", "c"})
-        Add(list, n);
+    for (const char* n : {"a", "b", "c"}) Add(list, n);
     list.parameters[2]->hasLinearIndex = true;
     list.parameters[2]->linearIndex = 4;
     RecordingSink sink;
-    int parent = 0;
-    list.ShowInTree(sink, &parent, 2, 0);
-    EXPECT_EQ(sink.rows, (std::vector<std::string>{"a", "b"}));
+    RowHandle top = sink.InsertSubRow(nullptr, "top");
+    list.ShowInTree(sink, top, 2, 0);
+    EXPECT_EQ(sink.lines, (std::vector<std::string>{"S top", "  P описание a [a]", "  P описание b [b]"}));
     EXPECT_EQ(list.shownCount, 2);
-    EXPECT_EQ(list.parameters[1]->treeItem, reinterpret_cast<RowHandle>(2));
-    EXPECT_EQ(sink.parents[0], &parent);
+    EXPECT_EQ(list.parameters[1]->treeItem, reinterpret_cast<RowHandle>(3));
 
     RecordingSink all;
     list.ShowInTree(all, nullptr, -1, ShowOption::kWithIndexes);
-    EXPECT_EQ(all.rows, (std::vector<std::string>{"a", "b", "c:4"}));
+    EXPECT_EQ(all.lines.back(), "P описание c [c:4]");
     EXPECT_EQ(list.shownCount, 3);
 }
 

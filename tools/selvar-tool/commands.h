@@ -33,3 +33,6 @@ int RunFrame(const Args& args, Io& io);
 int RunEncode(const Args& args, Io& io);
 int RunDecode(const Args& args, Io& io);
 int RunParse(const Args& args, Io& io);
+
+// Device descriptions.
+int RunDesc(const Args& args, Io& io);

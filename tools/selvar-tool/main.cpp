@@ -39,6 +39,10 @@ constexpr Command kCommands[] = {
      "value text of answer data bytes", kDecodeOptions, RunDecode},
     {"parse", "--type T [--decimals D] [--min A --max B] TEXT",
      "value stored when a user enters TEXT (range checked, rounded)", kParseOptions, RunParse},
+    {"desc", "list | table MOD | tree MOD ordinary|operative|hidden",
+     "the modifications' description files: their names, the parameter table,\n"
+     "      a tree as indented records in file order (MOD: a1, b4, b2 or a display name)",
+     kNoOptions, RunDesc},
 };
 
 constexpr std::string_view kNotes =
@@ -51,7 +55,8 @@ Texts are UTF-8.
 
 Exit status:
   0   success
-  1   the value was refused (encode, parse) or nothing could be decoded (decode)
+  1   the value was refused (encode, parse), nothing could be decoded (decode),
+      or the description files could not be read (desc)
   2   decode: length or network-name error; the error text is printed as value
   64  wrong command line: unknown command or option, missing or extra operand,
       a value that is not a number or out of range, bad hex bytes

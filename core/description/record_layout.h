@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+
+// Byte layouts of the description files' records. Texts are zero-terminated
+// within their fields in code page 1251; integers are little-endian; reals
+// are IEEE single precision.
+
+namespace TableRecord {
+constexpr std::size_t kSize = 2343;
+constexpr std::size_t kName = 0, kNameSize = 9;
+constexpr std::size_t kDescription = 9, kDescriptionSize = 256;
+constexpr std::size_t kIndex = 265;           // int32
+constexpr std::size_t kIndexIsAddress = 269;  // byte 0/1
+constexpr std::size_t kNotWritable = 270;     // byte 0/1
+constexpr std::size_t kFlag = 271;            // byte
+constexpr std::size_t kBindingKind = 272;     // int32
+constexpr std::size_t kNeedUpdate = 276;      // byte
+constexpr std::size_t kAttributeKind = 277;   // int32
+constexpr std::size_t kAccess = 281;          // byte
+constexpr std::size_t kOwner = 282;           // byte
+constexpr std::size_t kType = 283, kTypeSize = 1024;
+constexpr std::size_t kDecimals = 1307;  // int32
+constexpr std::size_t kMin = 1311;       // float
+constexpr std::size_t kMax = 1315;       // float
+constexpr std::size_t kValue = 1319, kValueSize = 256;
+constexpr std::size_t kFactory = 1575, kFactorySize = 256;
+constexpr std::size_t kError = 1831, kErrorSize = 512;
+}  // namespace TableRecord
+
+namespace TreeRecord {
+constexpr std::size_t kSize = 512;
+constexpr std::size_t kKind = 0;  // byte: 1 branch, 2 connector, other parameter reference
+constexpr unsigned char kBranch = 1;
+constexpr unsigned char kConnector = 2;
+constexpr unsigned char kParameter = 3;  // what this project writes; any other value reads alike
+
+// Branch record.
+constexpr std::size_t kChildCount1 = 1, kChildCount2 = 5, kChildCount3 = 9;  // int32 each
+constexpr std::size_t kValueA = 13, kValueB = 17, kValueC = 21;              // int32 each
+constexpr std::size_t kMarked = 25;                                           // int32, 1 = marked
+constexpr std::size_t kBranchName = 29, kBranchNameSize = 483;
+
+// Parameter reference record.
+constexpr std::size_t kTableIndex = 1;  // int32, 0-based position in the parameter table
+constexpr std::size_t kLower = 5;       // float
+constexpr std::size_t kUpper = 9;       // float
+constexpr std::size_t kReadOnly = 13;   // byte
+constexpr std::size_t kReserved = 14;   // int32
+constexpr std::size_t kLabel = 18, kLabelSize = 494;
+
+// Connector record.
+constexpr std::size_t kSourceText = 1, kSourceTextSize = 238;
+constexpr std::size_t kStateText = 239, kStateTextSize = 256;
+constexpr std::size_t kSelector = 495, kSelectorSize = 9;
+constexpr std::size_t kFirst = 504, kLast = 508;  // int32 each
+}  // namespace TreeRecord
