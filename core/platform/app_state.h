@@ -1,0 +1,36 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+// Process-wide state that the link and the operations consult: the outcome
+// bits of a driven run, the start-up switches, and the operation stamps.
+
+namespace Outcome {
+constexpr std::uint32_t kFileMissing = 0x01;    // exit code 200
+constexpr std::uint32_t kPortFailed = 0x02;     // 201
+constexpr std::uint32_t kNoAnswer = 0x04;       // 202
+constexpr std::uint32_t kBadAnswers = 0x08;     // 203
+constexpr std::uint32_t kCancelled = 0x20;      // 205
+constexpr std::uint32_t kUnknownDevice = 0x40;  // 206
+
+std::uint32_t Flags();
+void Set(std::uint32_t bits);
+void Clear(std::uint32_t bits);
+void Reset(std::uint32_t value = 0);
+// The exit code the lowest set bit stands for; 0 when none is set.
+int ExitCode(std::uint32_t flags);
+}  // namespace Outcome
+
+// Start-up switches the core consults.
+struct StartupSwitches {
+    std::atomic<bool> noPort{false};  // the program runs without a port
+    std::atomic<bool> silent{false};  // the port is never opened
+    std::atomic<bool> driven{false};  // a command-line operation runs: record, don't ask
+};
+StartupSwitches& Startup();
+
+using OperationStamp = std::array<std::uint8_t, 16>;
+// 16 random bytes; never all zero, which marks "no operation yet".
+OperationStamp NewOperationStamp();
