@@ -9,19 +9,21 @@
 
 // Keeps the rows a tree puts into a view as indented lines: "  name" per level.
 class RecordingSink : public RowSink {
-public:
+  public:
     RowHandle InsertParameterRow(RowHandle parent, Parameter& p, const ParameterRow& row) override {
         return Add(parent, "P " + (p.treeLabel.empty() ? p.DisplayDescription() : p.treeLabel) +
                                " [" + row.name + "]" + (row.putFirst ? " first" : ""));
     }
-    RowHandle InsertElementRow(RowHandle parent, Elements::InvisibleElement&, const std::string& text,
-                               int image, int selectedImage) override {
-        return Add(parent, "B " + text + " " + std::to_string(image) + "/" + std::to_string(selectedImage));
+    RowHandle InsertElementRow(RowHandle parent, Elements::InvisibleElement&,
+                               const std::string& text, int image, int selectedImage) override {
+        return Add(parent,
+                   "B " + text + " " + std::to_string(image) + "/" + std::to_string(selectedImage));
     }
     RowHandle InsertSubRow(RowHandle parent, const std::string& text) override {
         return Add(parent, "S " + text);
     }
-    RowHandle InsertConnectorRow(RowHandle parent, Elements::Connector& c, const std::string& text) override {
+    RowHandle InsertConnectorRow(RowHandle parent, Elements::Connector& c,
+                                 const std::string& text) override {
         return Add(parent, "C " + c.sourceText + " = " + text);
     }
     void UpdateParameterRow(RowHandle, Parameter&, const ParameterRow&) override { ++updates; }
@@ -32,7 +34,7 @@ public:
     std::vector<std::string> lines;
     int updates = 0;
 
-private:
+  private:
     std::vector<int> depth_;
     RowHandle Add(RowHandle parent, const std::string& text) {
         int d = parent ? depth_[Index(parent)] + 1 : 0;

@@ -10,7 +10,7 @@
 
 // Builds decompressed tree files record by record for tests.
 class TreeRecords {
-public:
+  public:
     TreeRecords& Branch(const std::string& name, int c1, int c2 = 0, int c3 = 0, int a = 0,
                         int b = 0, int c = 0, int marked = 0) {
         std::uint8_t* r = Add(TreeRecord::kBranch);
@@ -47,7 +47,7 @@ public:
 
     std::vector<std::uint8_t> bytes;
 
-private:
+  private:
     std::uint8_t* Add(std::uint8_t kind) {
         bytes.resize(bytes.size() + TreeRecord::kSize);
         std::uint8_t* r = bytes.data() + bytes.size() - TreeRecord::kSize;
@@ -56,7 +56,8 @@ private:
     }
     static void Put32(std::uint8_t* r, std::size_t at, std::int32_t v) {
         auto u = static_cast<std::uint32_t>(v);
-        for (int i = 0; i < 4; ++i) r[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            r[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
     }
     static void PutFloat(std::uint8_t* r, std::size_t at, float f) {
         std::uint32_t u;
