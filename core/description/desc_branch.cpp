@@ -77,10 +77,15 @@ void ApplyBinding(ParameterTable& table, Parameter& p) {
             SetCurveDefaults(p, *partner, grtr);
             break;
         }
-        case 3: p.hasLinearIndex = true; break;
-        case 4: p.hasLinearIndex = false; break;
+        case 3:
+            p.hasLinearIndex = true;
+            break;
+        case 4:
+            p.hasLinearIndex = false;
+            break;
         case 5:
-            for (const char* n : {"in.sl", "in.sh", "read"}) Link(p, same(n));
+            for (const char* n : {"in.sl", "in.sh", "read"})
+                Link(p, same(n));
             std::erase(p.name, '_');
             break;
         case 6:
@@ -96,7 +101,8 @@ void ApplyBinding(ParameterTable& table, Parameter& p) {
             p.hasLinearIndex = true;
             std::erase(p.name, '_');
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -125,8 +131,8 @@ void ReadChild(DescBranch& branch, RecordReader& in, std::size_t& cursor, int de
             branch.connectors.push_back(std::make_unique<Elements::Connector>(
                 Text(r, TreeRecord::kSourceText, TreeRecord::kSourceTextSize), branch.elementName,
                 Text(r, TreeRecord::kStateText, TreeRecord::kStateTextSize),
-                Text(r, TreeRecord::kSelector, TreeRecord::kSelectorSize), I32(r, TreeRecord::kFirst),
-                I32(r, TreeRecord::kLast)));
+                Text(r, TreeRecord::kSelector, TreeRecord::kSelectorSize),
+                I32(r, TreeRecord::kFirst), I32(r, TreeRecord::kLast)));
             break;
         default: {
             ++cursor;
@@ -172,7 +178,9 @@ void ReadBranch(DescBranch& branch, RecordReader& in, std::size_t& cursor, int d
 
 }  // namespace
 
-DescBranch::~DescBranch() { parameters.clear(); }
+DescBranch::~DescBranch() {
+    parameters.clear();
+}
 
 void DescBranch::ReadRecords(ParameterTable& table, std::size_t& cursor,
                              std::span<const std::uint8_t> records, const std::string& treeName) {
@@ -193,7 +201,8 @@ void DescBranch::Serialize(Archive& ar) {
         kindValue = ar.ReadI32();
         valueA = ar.ReadI32();
     }
-    for (auto& child : branches) child->Serialize(ar);
+    for (auto& child : branches)
+        child->Serialize(ar);
 }
 
 ListResult DescBranch::CompareAll(ParameterDevice& device) {
@@ -221,10 +230,11 @@ ListResult DescBranch::ReadAll(ParameterDevice& device) {
 ListResult DescBranch::WriteAll(ParameterDevice& device, int mode) {
     if (device.StopRequested()) return {0, 0};
     // The branch is named in the log only when something of it will be written.
-    bool announce = mode >= 1 || std::any_of(parameters.begin(), parameters.end(), [&](Parameter* p) {
-                        bool writable = p->CanWrite() || p->forceWrite;
-                        return writable && (mode == 0 ? p->HasPendingUpdate() : !p->defaultValue.empty());
-                    });
+    bool announce =
+        mode >= 1 || std::any_of(parameters.begin(), parameters.end(), [&](Parameter* p) {
+            bool writable = p->CanWrite() || p->forceWrite;
+            return writable && (mode == 0 ? p->HasPendingUpdate() : !p->defaultValue.empty());
+        });
     if (announce) device.LogLine("Пишем ветвь '" + elementName + "'", true, kBlack, false);
     ListResult total = ObjectWithParameters::WriteAll(device, mode);
     for (auto& child : branches) {
@@ -237,18 +247,21 @@ ListResult DescBranch::WriteAll(ParameterDevice& device, int mode) {
 
 void DescBranch::ClearValues() {
     ObjectWithParameters::ClearValues();
-    for (auto& child : branches) child->ClearValues();
+    for (auto& child : branches)
+        child->ClearValues();
 }
 
 void DescBranch::CollectRecords(std::vector<SavedRecord>& records) const {
     ObjectWithParameters::CollectRecords(records);
-    for (const auto& child : branches) child->CollectRecords(records);
+    for (const auto& child : branches)
+        child->CollectRecords(records);
 }
 
 void DescBranch::ApplyRecords(const RecordMap& map, int limit, int& missingCount,
                               std::string& missingText) {
     ObjectWithParameters::ApplyRecords(map, limit, missingCount, missingText);
-    for (auto& child : branches) child->ApplyRecords(map, limit, missingCount, missingText);
+    for (auto& child : branches)
+        child->ApplyRecords(map, limit, missingCount, missingText);
 }
 
 namespace {
@@ -267,7 +280,8 @@ void DescBranch::ShowTree(RowSink& view, RowHandle parent, int options) {
     ObjectWithParameters::ShowInTree(view, row, -1, options);
     bool withIndexes = (options & ShowOption::kWithIndexes) != 0;
     for (auto& child : branches) {
-        if (!child->branches.empty() || child->parameters.size() != 1 || !child->connectors.empty()) {
+        if (!child->branches.empty() || child->parameters.size() != 1 ||
+            !child->connectors.empty()) {
             child->ShowTree(view, row, options);
             continue;
         }
@@ -278,7 +292,8 @@ void DescBranch::ShowTree(RowSink& view, RowHandle parent, int options) {
         child->shownCount = 1;
         for (const BitRows& bits : kBitRows) {
             if (p.name != bits.name) continue;
-            for (int i = 1; i <= 8; ++i) view.InsertSubRow(p.treeItem, Format(bits.format, i));
+            for (int i = 1; i <= 8; ++i)
+                view.InsertSubRow(p.treeItem, Format(bits.format, i));
         }
     }
     if (!connectorsShown && shownCount == static_cast<int>(parameters.size())) {
@@ -288,6 +303,14 @@ void DescBranch::ShowTree(RowSink& view, RowHandle parent, int options) {
         }
         connectorsShown = true;
     }
+}
+
+bool InverterBitTexts(const Parameter& p, std::array<std::string, 8>& texts) {
+    std::int64_t v = 0;
+    if (p.name != "Inv.d" || ParseLeadingInt(p.value, v) == 0) return false;
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        texts[k] = (v >> k) & 1 ? "инвертор" : "повторитель";
+    return true;
 }
 
 bool DescBranch::IsLinkedTo(const Elements::InvisibleElement& element) const {
@@ -301,7 +324,8 @@ bool DescBranch::IsLinkedTo(const Elements::InvisibleElement& element) const {
 bool DescBranch::AcceptLink(const Elements::InvisibleElement* element) const {
     if (!element) return false;
     // The element decides; a plain element asks back whether this branch links to it.
-    if (const auto* other = dynamic_cast<const DescBranch*>(element)) return other->IsLinkedTo(*this);
+    if (const auto* other = dynamic_cast<const DescBranch*>(element))
+        return other->IsLinkedTo(*this);
     return false;
 }
 
@@ -310,7 +334,8 @@ void DescBranch::PrepareOperative(const std::function<std::unique_ptr<PollTimer>
         if (!p->pollTimer && makeTimer) p->pollTimer = makeTimer();
         p->hasLinearIndex = false;
     }
-    for (auto& child : branches) child->PrepareOperative(makeTimer);
+    for (auto& child : branches)
+        child->PrepareOperative(makeTimer);
 }
 
 int DescBranch::IsPolling() const {

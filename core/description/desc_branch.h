@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -13,10 +14,15 @@
 
 class ParameterTable;
 
+// The texts the bit sub-rows of a refreshed "Inv.d" row show: "инвертор" for
+// a set bit, "повторитель" for a clear one; false when the parameter is not
+// "Inv.d" or its value is not an integer.
+bool InverterBitTexts(const Parameter& p, std::array<std::string, 8>& texts);
+
 // One node of a description tree: owns its child branches and connectors,
 // refers to parameters of the device's table.
 class DescBranch : public Elements::InvisibleElement {
-public:
+  public:
     DescBranch() { ownsParameters = false; }
     ~DescBranch() override;
 
@@ -55,7 +61,8 @@ public:
     template <typename Visit>
     void ForEachBranch(Visit visit) const {
         visit(*this);
-        for (const auto& child : branches) child->ForEachBranch(visit);
+        for (const auto& child : branches)
+            child->ForEachBranch(visit);
     }
 
     int kindValue = 0;

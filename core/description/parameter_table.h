@@ -15,7 +15,7 @@ class DescBranch;
 // parameters in table order. The device owns it; trees, elements and lists
 // only refer to its parameters.
 class ParameterTable {
-public:
+  public:
     ParameterTable() = default;
     ParameterTable(const ParameterTable&) = delete;
     ParameterTable& operator=(const ParameterTable&) = delete;
@@ -38,7 +38,7 @@ public:
     // tree loader, last marked branch wins.
     DescBranch* markedBranch = nullptr;
 
-private:
+  private:
     std::unique_ptr<Parameter[]> items_;
     std::size_t count_ = 0;
 };

@@ -321,3 +321,20 @@ TEST(DescBranch, StructureEntriesComeFromMarkedHiddenBranches) {
     EXPECT_EQ(e[2], nullptr);
     EXPECT_EQ(e[144], table.At(2));
 }
+
+TEST(DescBranch, InverterBitsFollowTheValue) {
+    Parameter p;
+    p.name = "Inv.d";
+    p.value = "5";
+    std::array<std::string, 8> texts;
+    ASSERT_TRUE(InverterBitTexts(p, texts));
+    EXPECT_EQ(texts[0], "инвертор");
+    EXPECT_EQ(texts[1], "повторитель");
+    EXPECT_EQ(texts[2], "инвертор");
+    EXPECT_EQ(texts[7], "повторитель");
+    p.value = "Нет данных";
+    EXPECT_FALSE(InverterBitTexts(p, texts));
+    p.name = "r.cn";
+    p.value = "5";
+    EXPECT_FALSE(InverterBitTexts(p, texts));
+}
