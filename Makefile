@@ -2,10 +2,12 @@
 BUILD_DIR   ?= build
 ASAN_DIR    ?= build/asan
 JOBS        ?= 2
+FUZZ_DIR    ?= build-fuzz
+FUZZ_SECONDS ?= 60
 BUILD_TYPE  ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench test-sanitize format clean
+.PHONY: all deps configure build test run bench test-sanitize fuzz format clean
 
 all: build
 
@@ -34,6 +36,14 @@ test-sanitize: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSELVAR_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# The libFuzzer targets (clang), each run for FUZZ_SECONDS on seeds taken from
+# the description files that the normal build compiled into $(BUILD_DIR)/bin.
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DFUZZ=ON -DSELVAR_BUILD_TESTS=OFF -DSELVAR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_gzip_reader fuzz_parameter_table fuzz_tree
+	./fuzz/run-fuzzers.sh $(FUZZ_DIR) $(BUILD_DIR)/bin $(FUZZ_SECONDS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -174,5 +174,31 @@ status 64 parse --type float --min 10 --max 0 5
 status 64 parse --type float --min x --max 1 5
 status 64 parse --type float --name A 5
 
+# The description files lie beside the tool.
+run desc list
+[ "$STATUS" -eq 0 ] && [ "$(wc -l <"$WORK/out")" -eq 3 ] || fail "three modifications expected"
+grep -q "^Селвар-Б4	parameters2.zip	selvar_b4.tree.zip	selvar_b4.tree.h.zip	selvar_b4.tree.op.zip	tooltip_b4.dat$" "$WORK/out" ||
+    fail "the Б4 line"
+run desc table b4
+[ "$STATUS" -eq 0 ] || fail "exit status $STATUS"
+[ "$(head -1 "$WORK/out" | cut -f1-3)" = "position	name	type" ] || fail "header line"
+[ "$(wc -l <"$WORK/out")" -gt 1000 ] || fail "the largest table has over 1000 records"
+run desc table "Селвар-А1"
+[ "$STATUS" -eq 0 ] && [ "$(sed -n 2p "$WORK/out" | cut -f1)" = "0" ] || fail "display names select too"
+run desc tree b2 hidden
+[ "$STATUS" -eq 0 ] && head -1 "$WORK/out" | grep -q '^branch ' || fail "a tree starts with its root branch"
+grep -q '^  ' "$WORK/out" || fail "children are indented"
+status 64 desc table x9
+status 64 desc tree b4 sideways
+status 64 desc
+status 64 comment b4 in.sl:x
+ok "КОММЕНТАРИЙ: Параметр блокирует переключение состояния Инспектора на заданное время." comment a1 del:3
+ok "" comment b4 no.such
+run comment b4 in.sl:2
+[ "$STATUS" -eq 0 ] && grep -q '^КОММЕНТАРИЙ: ' "$WORK/out" || fail "in.sl has a comment"
+SELVAR_DATA_DIR=$WORK/none "$TOOL" desc table a1 >"$WORK/out" 2>"$WORK/err"
+[ $? -eq 1 ] && [ -s "$WORK/err" ] || fail "missing description files are an error"
+checks=$((checks + 1))
+
 printf '%d checks, %d failed\n' "$checks" "$failed"
 [ "$failed" -eq 0 ]

@@ -36,3 +36,4 @@ int RunParse(const Args& args, Io& io);
 
 // Device descriptions.
 int RunDesc(const Args& args, Io& io);
+int RunComment(const Args& args, Io& io);

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "description/gzip_reader.h"
 #include "description/parameter_table.h"
 #include "description/record_layout.h"
+#include "description/tooltips.h"
 #include "platform/codepage.h"
 #include "platform/text.h"
 
@@ -166,4 +168,35 @@ int RunDesc(const Args& args, Io& io) {
         return PrintTree(Modification(ops[1]), ops[2], io);
     }
     throw UsageError("expected list, table or tree, got '" + ops[0] + "'");
+}
+
+int RunComment(const Args& args, Io& io) {
+    args.ExpectOperands(2, 2, "MOD and NAME[:INDEX]");
+    const CDeviceDescription& d = Modification(args.Operands()[0]);
+    const std::string& key = args.Operands()[1];
+    std::size_t colon = key.rfind(':');
+    std::string name = key.substr(0, colon);
+    std::optional<int> index;
+    if (colon != std::string::npos) {
+        std::int64_t v = 0;
+        std::string digits = key.substr(colon + 1);
+        if (digits.empty() || ParseLeadingInt(digits, v) != digits.size() || v < 0 || v > 65535)
+            throw UsageError("'" + key + "': the index after ':' must be a number 0..65535");
+        index = static_cast<int>(v);
+    }
+    if (name.empty()) throw UsageError("empty parameter name");
+    ParameterTable table;
+    LoadParameterTable(table, DescriptionPath(d.parametersFile));
+    std::string path = DescriptionPath(d.tooltipFile);
+    const Parameter* p = table.Find(name, index.value_or(-1));
+    // "del" has fixed comments by its index, described or not.
+    Parameter probe;
+    if (!p && EqualsNoCase(name, "del")) {
+        probe.name = name;
+        probe.linearIndex = index.value_or(0);
+        p = &probe;
+    }
+    std::string comment = p ? FindComment(path, *p) : FindComment(path, name, index);
+    if (!comment.empty()) io.out << comment << '\n';
+    return Exit::kOk;
 }

@@ -43,6 +43,8 @@ constexpr Command kCommands[] = {
      "the modifications' description files: their names, the parameter table,\n"
      "      a tree as indented records in file order (MOD: a1, b4, b2 or a display name)",
      kNoOptions, RunDesc},
+    {"comment", "MOD NAME[:INDEX]", "the tool-tip comment of a parameter, or nothing", kNoOptions,
+     RunComment},
 };
 
 constexpr std::string_view kNotes =
