@@ -1,5 +1,7 @@
 #include "args.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace {
@@ -25,7 +27,11 @@ Args::Args(std::span<const OptionDef> defs, std::span<const std::string_view> ar
     bool optionsEnded = false;
     for (std::size_t i = 0; i < argv.size(); ++i) {
         std::string_view arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg.substr(0, 2) != "--") {
+        // A short flag such as "-v" is an option only where the command defines it.
+        bool shortFlag = !optionsEnded && arg.size() == 2 && arg[0] == '-' &&
+                         std::any_of(defs.begin(), defs.end(),
+                                     [&](const OptionDef& d) { return d.name == arg; });
+        if (!shortFlag && (optionsEnded || arg.size() < 2 || arg.substr(0, 2) != "--")) {
             operands_.emplace_back(arg);
             continue;
         }

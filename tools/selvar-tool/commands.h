@@ -37,3 +37,8 @@ int RunParse(const Args& args, Io& io);
 // Device descriptions.
 int RunDesc(const Args& args, Io& io);
 int RunComment(const Args& args, Io& io);
+
+// The device link.
+int RunPorts(const Args& args, Io& io);
+int RunRead(const Args& args, Io& io);
+int RunWrite(const Args& args, Io& io);

@@ -25,6 +25,11 @@ constexpr OptionDef kDecodeOptions[] = {
 constexpr OptionDef kParseOptions[] = {
     kHelp, {"--type", true}, {"--decimals", true}, {"--min", true}, {"--max", true}};
 
+constexpr OptionDef kLinkOptions[] = {
+    kHelp,          {"--port", true}, {"--bps", true},          {"--parity", true},
+    {"--len", true}, {"--sbit", true}, {"--alen", true},        {"--addr", true},
+    {"--modification", true},         {"-v", false}};
+
 constexpr Command kCommands[] = {
     {"hash", "NAME", "name hash of a parameter's device name, four hex digits", kNoOptions,
      RunHash},
@@ -45,6 +50,16 @@ constexpr Command kCommands[] = {
      kNoOptions, RunDesc},
     {"comment", "MOD NAME[:INDEX]", "the tool-tip comment of a parameter, or nothing", kNoOptions,
      RunComment},
+    {"ports", "", "the serial ports present, with what each COM name resolves to", kNoOptions,
+     RunPorts},
+    {"read",
+     "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
+     "      [--alen 8|11] [--addr N] [--modification MOD] [-v] NAME[:INDEX]",
+     "read one parameter from the device; -v shows the exchange on stderr", kLinkOptions, RunRead},
+    {"write",
+     "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
+     "      [--alen 8|11] [--addr N] [--modification MOD] [-v] NAME[:INDEX] VALUE",
+     "write one parameter and print the value the device answered", kLinkOptions, RunWrite},
 };
 
 constexpr std::string_view kNotes =
@@ -53,13 +68,18 @@ constexpr std::string_view kNotes =
 pairs of hex digits; blanks may separate pairs ("61 62 63", "616263").
 Types: float, "STORED DOT", "DEC dot", int16, uint16, byte, bin, DWORD, time,
 datetime, "CLK frm", string, ASCI, name, or enumeration labels separated by ':'.
-Texts are UTF-8.
+Texts are UTF-8. PORT is a COM name (COM3: through the port map of the
+settings, else /dev/ttyUSB2, /dev/ttyACM2 or /dev/ttyS2), a device path, or
+tcp://host:port for a serial-to-Ethernet converter.
 
 Exit status:
   0   success
   1   the value was refused (encode, parse), nothing could be decoded (decode),
       or the description files could not be read (desc)
   2   decode: length or network-name error; the error text is printed as value
+  read, write: the exchange's result code (0 success, 1 failed, 2 answer not
+      decodable, 3 no write method, 4 value not encodable, 51 refused by the
+      device's access attributes); 201 the port could not be opened
   64  wrong command line: unknown command or option, missing or extra operand,
       a value that is not a number or out of range, bad hex bytes
   70  unexpected internal failure

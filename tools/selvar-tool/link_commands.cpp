@@ -1,0 +1,149 @@
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "commands.h"
+#include "description/device_description.h"
+#include "description/parameter_table.h"
+#include "description/tree_loader.h"
+#include "link/device_io.h"
+#include "model/parameter.h"
+#include "platform/text.h"
+
+namespace {
+
+// Exit status when the port cannot be opened, as a driven run reports it.
+constexpr int kPortFailed = 201;
+
+struct ParityChoice {
+    const char* name;
+    int code;
+};
+constexpr ParityChoice kParities[] = {
+    {"even", 1}, {"odd", 4}, {"space", 5}, {"mark", 2}, {"none", 3}};
+
+void ConfigurePort(const Args& args, Sio& port) {
+    port.portName = *args.Text("--port");
+    if (port.portName.empty()) throw UsageError("--port needs a port name");
+    port.speed = static_cast<int>(args.Int("--bps", 1, 10000000, 9600));
+    if (!IsAcceptedSpeed(port.speed))
+        throw UsageError("--bps: " + std::to_string(port.speed) + " is not a speed of the line");
+    if (auto parity = args.Text("--parity")) {
+        const ParityChoice* found = nullptr;
+        for (const ParityChoice& c : kParities)
+            if (EqualsNoCase(*parity, c.name)) found = &c;
+        if (!found) throw UsageError("--parity: expected even, odd, space, mark or none");
+        port.parityCode = found->code;
+    }
+    port.byteSize = static_cast<int>(args.Int("--len", 5, 8, 8));
+    if (auto stop = args.Text("--sbit")) {
+        if (*stop == "1") port.stopBitsCode = 0;
+        else if (*stop == "1.5") port.stopBitsCode = 1;
+        else if (*stop == "2") port.stopBitsCode = 2;
+        else throw UsageError("--sbit: expected 1, 1.5 or 2");
+    }
+    port.addressLength = static_cast<int>(args.Int("--alen", 8, 11, 8));
+    if (port.addressLength != 8 && port.addressLength != 11)
+        throw UsageError("--alen: expected 8 or 11");
+    port.deviceAddress = static_cast<int>(
+        args.Int("--addr", 0, port.addressLength == 11 ? 2047 : 255, 16));
+}
+
+// The modification's table with its trees' bindings, so that composite
+// parameters find their partners and operative ones their addresses.
+struct LoadedModification {
+    ParameterTable table;
+    std::unique_ptr<DescBranch> trees[3];
+};
+
+bool LoadModification(const std::string& name, LoadedModification& m, Io& io) {
+    const CDeviceDescription* d = FindDeviceDescription(name);
+    if (!d) throw UsageError("unknown modification '" + name + "' (a1, b4, b2 or a display name)");
+    if (LoadParameterTable(m.table, DescriptionPath(d->parametersFile)) != TableLoadStatus::Ok) {
+        io.err << "selvar-tool: cannot read " << DescriptionPath(d->parametersFile) << '\n';
+        return false;
+    }
+    m.trees[0] = LoadTree(m.table, DescriptionPath(d->treeFile), "");
+    m.trees[1] = LoadTree(m.table, DescriptionPath(d->operativeTreeFile), "");
+    m.trees[2] = LoadTree(m.table, DescriptionPath(d->hiddenTreeFile), "hidden");
+    m.trees[1]->PrepareOperative(nullptr);
+    return true;
+}
+
+int RunExchange(const Args& args, Io& io, Direction direction) {
+    bool write = direction == Direction::Write;
+    args.ExpectOperands(write ? 2 : 1, write ? 2 : 1, write ? "NAME[:INDEX] and VALUE" : "NAME[:INDEX]");
+    if (!args.Text("--port")) throw UsageError("--port is required");
+    const std::string& key = args.Operands()[0];
+    std::size_t colon = key.rfind(':');
+    std::string name = key.substr(0, colon);
+    int index = -1;
+    if (colon != std::string::npos) {
+        std::int64_t v = 0;
+        std::string digits = key.substr(colon + 1);
+        if (digits.empty() || ParseLeadingInt(digits, v) != digits.size() || v < 0 || v > 65535)
+            throw UsageError("'" + key + "': the index after ':' must be a number 0..65535");
+        index = static_cast<int>(v);
+    }
+    if (name.empty()) throw UsageError("empty parameter name");
+
+    DeviceIO device;
+    ConfigurePort(args, device.Port());
+
+    LoadedModification modification;
+    Parameter unknown;
+    Parameter* p = &unknown;
+    if (auto mod = args.Text("--modification")) {
+        if (!LoadModification(*mod, modification, io)) return ExchangeCode::kFailed;
+        if (Parameter* found = modification.table.Find(name, index)) p = found;
+        else if (Parameter* family = modification.table.Find(name)) {
+            // Another instance of a described family: its type, this index.
+            unknown.type = family->type;
+            unknown.decimals = family->decimals;
+        }
+    }
+    if (p == &unknown) {
+        unknown.name = name;
+        unknown.hasLinearIndex = index >= 0;
+        unknown.linearIndex = index >= 0 ? index : 0;
+    }
+    if (write) p->value = args.Operands()[1];
+
+    if (device.Port().Open() != 0) {
+        io.err << "selvar-tool: " << device.Port().portName << ": " << device.Port().LastFailure().text
+               << '\n';
+        return kPortFailed;
+    }
+    device.RenewOperationStamp();
+    ExchangeLog log;
+    bool verbose = args.Has("-v");
+    int result = device.exchange_parameter(direction, *p, verbose ? &log : nullptr);
+    for (const std::string& line : log) io.err << line << '\n';
+    if (result == ExchangeCode::kOk) {
+        io.out << p->value << '\n';
+    } else {
+        io.err << "selvar-tool: " << key << ": "
+               << (p->error.empty() ? "exchange failed (result " + std::to_string(result) + ")" : p->error)
+               << '\n';
+        // Undecodable answers are still worth seeing.
+        if (result == ExchangeCode::kUndecodable && p->rawLength > 0) {
+            std::string hex;
+            for (int i = 0; i < p->rawLength; ++i) hex += Format(i ? " %02X" : "%02X", p->rawData[static_cast<std::size_t>(i)]);
+            io.out << hex << '\n';
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+int RunPorts(const Args& args, Io& io) {
+    args.ExpectOperands(0, 0, "nothing");
+    std::string list = Sio::ListPorts();
+    if (list.empty()) return Exit::kOk;
+    for (const std::string& name : Split(list, ':')) io.out << name << '\t' << ResolvePortName(name) << '\n';
+    return Exit::kOk;
+}
+
+int RunRead(const Args& args, Io& io) { return RunExchange(args, io, Direction::Read); }
+int RunWrite(const Args& args, Io& io) { return RunExchange(args, io, Direction::Write); }
