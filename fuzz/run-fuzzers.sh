@@ -14,7 +14,7 @@ table_seed_bytes=$((2343 * 3))
 tree_seed_bytes=32768
 max_len=65536
 
-mkdir -p "$corpus/gzip_reader" "$corpus/parameter_table" "$corpus/tree"
+mkdir -p "$corpus/gzip_reader" "$corpus/parameter_table" "$corpus/tree" "$corpus/answer"
 
 # A small seed of each kind even without description files.
 printf 'seed seed seed seed' | gzip -c >"$corpus/gzip_reader/tiny.gz"
@@ -45,7 +45,12 @@ for file in "$descriptions"/*.tree*.zip; do
 done
 echo "fuzz: $n description files as seeds from $descriptions"
 
-for target in gzip_reader parameter_table tree; do
+# Answers as a device sends them: a float reading, an error answer, a name.
+printf '\000#HGJGKNLHRGGGGGGGOVOQ\r' >"$corpus/answer/float"
+printf '\020#HGHGGIJJJNGGUTGG\r' >"$corpus/answer/nerr"
+printf '\015#HGJGSSLKHMHMHMHMNGKH\r' >"$corpus/answer/name"
+
+for target in gzip_reader parameter_table tree answer; do
     echo "== fuzz_$target for $seconds s"
     "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/fuzz_$target-" \
