@@ -45,6 +45,9 @@ class TtyChannel : public SioChannel {
     explicit TtyChannel(int fd) : fd_(fd) {}
     ~TtyChannel() override {
         SetRts(false);
+        // A pseudo-terminal keeps the exclusive mark after the close while its
+        // other end stays open, which would lock us out of our own reopen.
+        ioctl(fd_, TIOCNXCL);
         flock(fd_, LOCK_UN);
         close(fd_);
     }

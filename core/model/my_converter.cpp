@@ -358,7 +358,9 @@ int EncodeEnumeration(const EncodeRequest& req, std::uint8_t* out, int& count) {
     }
     if (index < 0) return 0;
     unsigned byte = static_cast<unsigned>(index);
-    if (type == kAccessAttributeType && MyConverter::DocumentAccessLevel() == kFullAccessLevel)
+    // Loaded tables show '_' as ' ': both spellings name the access attributes.
+    if (ReplaceAll(type, "_", " ") == ReplaceAll(kAccessAttributeType, "_", " ") &&
+        MyConverter::DocumentAccessLevel() == kFullAccessLevel)
         byte += kFullAccessMark;
     out[0] = static_cast<std::uint8_t>(byte);
     count = 1;

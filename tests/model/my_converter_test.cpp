@@ -142,8 +142,11 @@ TEST(ConverterEncodeTest, AccessAttributesMarkedAtFullLevel) {
     EXPECT_EQ(Encode(c, "Редактируемый, Пользовательский").data, Bytes{0x03});
     MyConverter::SetDocumentAccessLevel(-1);
     EXPECT_EQ(Encode(c, "Не редактируемый, Заводской").data, Bytes{0x00});
-    // Only that exact enumeration carries the mark.
+    // As a loaded table spells it, with blanks for the underscores.
     MyConverter::SetDocumentAccessLevel(2);
+    MyConverter loaded = Make("r.acc", ReplaceAll(kAccess, "_", " ").c_str());
+    EXPECT_EQ(Encode(loaded, "Не редактируемый, Пользовательский").data, Bytes{0xAE});
+    // Only that exact enumeration carries the mark.
     EXPECT_EQ(Encode(Make("x", kSwitch), "Авто").data, Bytes{0x02});
     MyConverter::SetDocumentAccessLevel(-1);
 }
