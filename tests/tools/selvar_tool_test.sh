@@ -200,5 +200,27 @@ SELVAR_DATA_DIR=$WORK/none "$TOOL" desc table a1 >"$WORK/out" 2>"$WORK/err"
 [ $? -eq 1 ] && [ -s "$WORK/err" ] || fail "missing description files are an error"
 checks=$((checks + 1))
 
+# Exchanges with the simulated controller on a pseudo-terminal.
+if [ -n "${SELVAR_SIM:-}" ]; then
+    mkfifo "$WORK/sim-line"
+    "$SELVAR_SIM" --modification a1 --pty >"$WORK/sim-line" 2>/dev/null &
+    sim=$!
+    read -r port <"$WORK/sim-line"
+    ok "Селвар" read --port "$port" --modification a1 dev
+    ok "2.500" write --port "$port" --modification a1 in.sl:1 2.5
+    ok "2.500" read --port "$port" --bps 115200 --modification a1 in.sl:1
+    status 1 read --port "$port" zz.zz
+    status 3 write --port "$port" --modification a1 ver 1
+    status 4 write --port "$port" --modification a1 in.t:0 "no such label"
+    run read --port "$port" -v --modification a1 A.Len
+    [ "$STATUS" -eq 0 ] && grep -q '^<< Ответ: # 0' "$WORK/err" || fail "-v shows the answer bytes"
+    status 64 read --port "$port" --bps 1000 dev
+    status 64 read --port "$port" --parity weird dev
+    status 64 read dev
+    kill "$sim" 2>/dev/null
+    wait "$sim" 2>/dev/null
+fi
+status 201 read --port /dev/selvar-no-such-port dev
+
 printf '%d checks, %d failed\n' "$checks" "$failed"
 [ "$failed" -eq 0 ]
