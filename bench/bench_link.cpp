@@ -59,11 +59,14 @@ void BM_Read200FromSimulator(benchmark::State& state) {
         auto start = std::chrono::steady_clock::now();
         for (Parameter* p : chosen)
             if (io.exchange_parameter(Direction::Read, *p) != 0) ++failed;
-        measuredMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        measuredMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         for (Parameter* p : chosen) {
             std::size_t request = 2 * (6 + (p->hasLinearIndex ? 2 : 0)) + 2;
             std::size_t answer = 2 * (6 + std::size_t{p->rawLength}) + 2;
-            lineMs += static_cast<double>(request + answer) * io.Port().characterTime + kTurnaroundMs;
+            lineMs +=
+                static_cast<double>(request + answer) * io.Port().characterTime + kTurnaroundMs;
         }
         state.SetIterationTime(measuredMs / 1000);
     }
@@ -75,4 +78,9 @@ void BM_Read200FromSimulator(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Read200FromSimulator)->Arg(9600)->Arg(115200)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Read200FromSimulator)
+    ->Arg(9600)
+    ->Arg(115200)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);

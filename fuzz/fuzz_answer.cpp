@@ -18,13 +18,13 @@ struct Decoding {
 };
 
 constexpr Decoding kDecodings[] = {
-    {"x", "float"},       {"r.oe", "float"},   {"x", "STORED DOT"}, {"x", "DEC dot"},
-    {"x", "int16"},       {"x", "uint16"},     {"x", "byte"},       {"x", "bin"},
-    {"x", "DWORD"},       {"x", "time"},       {"x", "datetime"},   {"x", "CLK frm"},
-    {"x", "string"},      {"x", "name"},       {"x", "Выкл:Вкл:Авто"}, {"dev", "ASCI"},
-    {"exit", "byte"},     {"rEAd", "float"},   {"Set.P", "float"},  {"r.St", "Стоп:Пуск"},
-    {"Addr", "DEC dot"},  {"A.Len", "8:11"},   {"LEn", "5:6:7:8"},  {"bPS", "1200:9600"},
-    {"APLY", "DEC dot"},  {"x", "неизвестен"},
+    {"x", "float"},      {"r.oe", "float"},   {"x", "STORED DOT"},    {"x", "DEC dot"},
+    {"x", "int16"},      {"x", "uint16"},     {"x", "byte"},          {"x", "bin"},
+    {"x", "DWORD"},      {"x", "time"},       {"x", "datetime"},      {"x", "CLK frm"},
+    {"x", "string"},     {"x", "name"},       {"x", "Выкл:Вкл:Авто"}, {"dev", "ASCI"},
+    {"exit", "byte"},    {"rEAd", "float"},   {"Set.P", "float"},     {"r.St", "Стоп:Пуск"},
+    {"Addr", "DEC dot"}, {"A.Len", "8:11"},   {"LEn", "5:6:7:8"},     {"bPS", "1200:9600"},
+    {"APLY", "DEC dot"}, {"x", "неизвестен"},
 };
 
 }  // namespace
@@ -40,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParsedAnswer answer;
     AnswerStatus status = parse_answer(received, answer);
     if (status != AnswerStatus::Ok) return 0;
-    if (answer.dataLength > kMaxFrameData || answer.byteCount < answer.dataLength + 6) __builtin_trap();
-    if (hash_buffer(answer.bytes, answer.dataLength + 4) != answer.receivedChecksum) __builtin_trap();
+    if (answer.dataLength > kMaxFrameData || answer.byteCount < answer.dataLength + 6)
+        __builtin_trap();
+    if (hash_buffer(answer.bytes, answer.dataLength + 4) != answer.receivedChecksum)
+        __builtin_trap();
 
     MyConverter c;
     c.name = d.name;

@@ -1,5 +1,4 @@
 #include "description/parameter_table.h"
-
 #include "platform/text.h"
 
 void ParameterTable::Clear() {

@@ -38,7 +38,7 @@ constexpr unsigned char kParameter = 3;  // what this project writes; any other 
 // Branch record.
 constexpr std::size_t kChildCount1 = 1, kChildCount2 = 5, kChildCount3 = 9;  // int32 each
 constexpr std::size_t kValueA = 13, kValueB = 17, kValueC = 21;              // int32 each
-constexpr std::size_t kMarked = 25;                                           // int32, 1 = marked
+constexpr std::size_t kMarked = 25;                                          // int32, 1 = marked
 constexpr std::size_t kBranchName = 29, kBranchNameSize = 483;
 
 // Parameter reference record.

@@ -6,7 +6,9 @@
 
 namespace Elements {
 
-std::string ProductVersionText() { return std::string(SELVAR_PRODUCT_NAME) + " " + SELVAR_VERSION; }
+std::string ProductVersionText() {
+    return std::string(SELVAR_PRODUCT_NAME) + " " + SELVAR_VERSION;
+}
 
 std::string OperatingSystemText() {
     utsname u{};

@@ -6,7 +6,7 @@ namespace Elements {
 
 // The program's own service parameters: version, copyright, operating system.
 class CommonParams : public InvisibleElement {
-public:
+  public:
     CommonParams() { DeleteParameters(); }
     void DeleteParameters() override;
     int Image() const override { return 20; }

@@ -9,7 +9,7 @@ namespace Elements {
 // A link record of a description branch: shows a state of the branch (which
 // object it belongs to) computed from the values of selected parameters.
 class Connector {
-public:
+  public:
     Connector() = default;
     Connector(std::string source, std::string owner, std::string state, std::string select,
               int firstIndex, int lastIndex)

@@ -99,9 +99,9 @@ void InvisibleElement::ShowInTree(RowSink& view, RowHandle parent, int limit, in
 
 std::string InvisibleElement::SettingsSummary() const {
     return "Скорость: " + GetValue("bPS") + "\r\n" + "Длина слова данных: " + GetValue("LEn") +
-           "\r\n" + "Четность: " + GetValue("PrtY") + "\r\n" + "Кол-во стоп-бит: " +
-           GetValue("Sbit") + "\r\n" + "Длина адреса: " + GetValue("A.Len") + "\r\n" +
-           "Адрес: " + GetValue("Addr") + "\r\n";
+           "\r\n" + "Четность: " + GetValue("PrtY") + "\r\n" +
+           "Кол-во стоп-бит: " + GetValue("Sbit") + "\r\n" + "Длина адреса: " + GetValue("A.Len") +
+           "\r\n" + "Адрес: " + GetValue("Addr") + "\r\n";
 }
 
 }  // namespace Elements

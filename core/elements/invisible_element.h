@@ -13,7 +13,7 @@ struct SchemeRect {
 
 // An element of the controller's scheme that has no picture of its own.
 class InvisibleElement : public ObjectWithParameters {
-public:
+  public:
     void Serialize(Archive& ar) override;
     bool SetValue(std::string_view name, const std::string& newValue, bool markChanged) override;
     ListResult CompareAll(ParameterDevice& device) override;
@@ -35,7 +35,7 @@ public:
 
     std::string elementName;
 
-protected:
+  protected:
     // The element's own row; the branch adds its parameters and children.
     RowHandle ShowOwnRow(RowSink& view, RowHandle parent);
     // The parameter count and the parameters; loading reads the stored values

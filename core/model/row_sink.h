@@ -14,10 +14,11 @@ class Connector;
 using RowHandle = void*;
 
 class RowSink {
-public:
+  public:
     virtual ~RowSink() = default;
     // A parameter's row under `parent` (null: top level); returns its handle.
-    virtual RowHandle InsertParameterRow(RowHandle parent, Parameter& p, const ParameterRow& row) = 0;
+    virtual RowHandle InsertParameterRow(RowHandle parent, Parameter& p,
+                                         const ParameterRow& row) = 0;
     // An element's or branch's row.
     virtual RowHandle InsertElementRow(RowHandle parent, Elements::InvisibleElement& element,
                                        const std::string& text, int image, int selectedImage) = 0;

@@ -34,13 +34,15 @@ std::vector<std::string> Show(DescBranch& root) {
 }
 
 class Device : public ParameterDevice {
-public:
+  public:
     int ReadParameter(Parameter& p) override { return p.name == "bad" ? 1 : 0; }
     int WriteParameter(Parameter&, int) override { return 0; }
     int CompareParameter(Parameter&) override { return 0; }
     bool StopRequested() const override { return stop; }
     OperationCounters& Counters() override { return counters; }
-    void LogLine(const std::string& text, bool, std::uint32_t, bool) override { log.push_back(text); }
+    void LogLine(const std::string& text, bool, std::uint32_t, bool) override {
+        log.push_back(text);
+    }
     OperationCounters counters;
     std::vector<std::string> log;
     bool stop = false;
@@ -71,7 +73,7 @@ TEST(DescBranch, ChildrenOfAllThreeCountsInFileOrder) {
 
     // The one-parameter child is shown as its parameter, under the child's name.
     EXPECT_EQ(Show(*root), (std::vector<std::string>{"B Прибор 5/6", "  P d.a [a]", "  P Один [b]",
-                                                    "  C Связь = нет"}));
+                                                     "  C Связь = нет"}));
 }
 
 TEST(DescBranch, ReferenceBoundsWritabilityAndSkippedNames) {
@@ -178,10 +180,12 @@ TEST(DescBranch, DamagedRecordsGiveWhatCouldBeRead) {
     EXPECT_EQ(partial->parameters.size(), 1u);
 
     TreeRecords deep;
-    for (int i = 0; i < 5000; ++i) deep.Branch("d", 1);
+    for (int i = 0; i < 5000; ++i)
+        deep.Branch("d", 1);
     auto nested = BuildTree(table, deep.bytes, "");
     int depth = 0;
-    for (DescBranch* b = nested.get(); !b->branches.empty(); b = b->branches.front().get()) ++depth;
+    for (DescBranch* b = nested.get(); !b->branches.empty(); b = b->branches.front().get())
+        ++depth;
     EXPECT_LT(depth, 100);
 
     auto none = BuildTree(table, {}, "");

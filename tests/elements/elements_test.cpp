@@ -24,7 +24,7 @@ Parameter* Add(ObjectWithParameters& owner, const char* name, const char* value,
 }
 
 class LoggingDevice : public ParameterDevice {
-public:
+  public:
     int ReadParameter(Parameter&) override { return 0; }
     int WriteParameter(Parameter&, int) override { return 0; }
     int CompareParameter(Parameter&) override { return 0; }

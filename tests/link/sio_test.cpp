@@ -213,7 +213,8 @@ TEST_F(SioTest, TcpConverterCarriesTheLineAndIsReconnected) {
     auto readFrame = [](int fd) {
         std::string got;
         char c;
-        while (got.find('\r') == std::string::npos && read(fd, &c, 1) == 1) got.push_back(c);
+        while (got.find('\r') == std::string::npos && read(fd, &c, 1) == 1)
+            got.push_back(c);
         return got;
     };
     std::thread device([&] {

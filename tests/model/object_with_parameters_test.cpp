@@ -301,13 +301,15 @@ TEST(ObjectWithParameters, MissingRecordsAreListedUpToTheLimit) {
 
 TEST(ObjectWithParameters, ShowInTreeHonoursTheLimit) {
     ObjectWithParameters list;
-    for (const char* n : {"a", "b", "c"}) Add(list, n);
+    for (const char* n : {"a", "b", "c"})
+        Add(list, n);
     list.parameters[2]->hasLinearIndex = true;
     list.parameters[2]->linearIndex = 4;
     RecordingSink sink;
     RowHandle top = sink.InsertSubRow(nullptr, "top");
     list.ShowInTree(sink, top, 2, 0);
-    EXPECT_EQ(sink.lines, (std::vector<std::string>{"S top", "  P описание a [a]", "  P описание b [b]"}));
+    EXPECT_EQ(sink.lines,
+              (std::vector<std::string>{"S top", "  P описание a [a]", "  P описание b [b]"}));
     EXPECT_EQ(list.shownCount, 2);
     EXPECT_EQ(list.parameters[1]->treeItem, reinterpret_cast<RowHandle>(3));
 

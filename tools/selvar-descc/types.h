@@ -13,8 +13,8 @@ bool CanonicalTypeName(std::string_view text, std::string& canonical);
 // Numeric types whose values the range check applies to.
 bool IsNumericType(std::string_view canonical);
 
-// An enumeration's type text as the loader makes it: hide marks removed, empty parts skipped, '_' shown as ' '. The marks
-// go to *marks when given.
+// An enumeration's type text as the loader makes it: hide marks removed, empty parts skipped, '_'
+// shown as ' '. The marks go to *marks when given.
 std::string ShownEnumerationType(std::string_view typeText, std::vector<std::string>* marks);
 
 // Checks an enumeration's type text: at least one label, no empty label (the

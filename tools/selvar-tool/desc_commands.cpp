@@ -27,11 +27,13 @@ bool LoadTable(const CDeviceDescription& d, ParameterTable& table, Io& io) {
     if (status == TableLoadStatus::Ok) return true;
     io.err << "selvar-tool: " << path
            << (status == TableLoadStatus::Missing ? ": cannot open the file\n"
-                                                   : ": the file is damaged\n");
+                                                  : ": the file is damaged\n");
     return status == TableLoadStatus::Damaged;  // what could be read is still shown
 }
 
-std::string Number(double v) { return Format("%g", v); }
+std::string Number(double v) {
+    return Format("%g", v);
+}
 
 int ListDescriptions(Io& io) {
     for (const CDeviceDescription& d : DeviceDescriptions())
@@ -52,8 +54,8 @@ int PrintTable(const CDeviceDescription& d, Io& io) {
                << p.linearIndex << '\t' << p.deviceAddress << '\t' << p.writable << '\t'
                << Number(p.minValue) << '\t' << Number(p.maxValue) << '\t' << p.decimals << '\t'
                << p.defaultValue << '\t' << p.forceWrite << '\t' << p.bindingKind << '\t'
-               << p.attributeKind << '\t' << int{p.accessAttribute} << '\t'
-               << int{p.ownerAttribute} << '\t' << p.privacy << '\t' << p.description << '\n';
+               << p.attributeKind << '\t' << int{p.accessAttribute} << '\t' << int{p.ownerAttribute}
+               << '\t' << p.privacy << '\t' << p.description << '\n';
     }
     return Exit::kOk;
 }
@@ -61,16 +63,17 @@ int PrintTable(const CDeviceDescription& d, Io& io) {
 // Walks the records as they stand in the file, so that a damaged or surprising
 // tree shows exactly what it holds.
 class TreePrinter {
-public:
+  public:
     TreePrinter(const ParameterTable& table, std::span<const std::uint8_t> records, Io& io)
         : table_(table), records_(records), io_(io) {}
 
     void Print() {
         std::size_t cursor = 0;
-        while (cursor < Count()) Item(cursor, 0);
+        while (cursor < Count())
+            Item(cursor, 0);
     }
 
-private:
+  private:
     std::size_t Count() const { return records_.size() / TreeRecord::kSize; }
     const std::uint8_t* At(std::size_t i) const { return records_.data() + i * TreeRecord::kSize; }
 
@@ -97,27 +100,36 @@ private:
                 std::int64_t children = std::int64_t{I32(r, TreeRecord::kChildCount1)} +
                                         I32(r, TreeRecord::kChildCount2) +
                                         I32(r, TreeRecord::kChildCount3);
-                io_.out << indent << "branch \"" << Text(r, TreeRecord::kBranchName, TreeRecord::kBranchNameSize)
+                io_.out << indent << "branch \""
+                        << Text(r, TreeRecord::kBranchName, TreeRecord::kBranchNameSize)
                         << "\" children=" << children << " A=" << I32(r, TreeRecord::kValueA)
-                        << " image=" << I32(r, TreeRecord::kValueB) << '/' << I32(r, TreeRecord::kValueC)
+                        << " image=" << I32(r, TreeRecord::kValueB) << '/'
+                        << I32(r, TreeRecord::kValueC)
                         << (I32(r, TreeRecord::kMarked) == 1 ? " marked" : "") << '\n';
-                for (std::int64_t i = 0; i < children && cursor < Count(); ++i) Item(cursor, depth + 1);
+                for (std::int64_t i = 0; i < children && cursor < Count(); ++i)
+                    Item(cursor, depth + 1);
                 break;
             }
             case TreeRecord::kConnector:
-                io_.out << indent << "connector \"" << Text(r, TreeRecord::kSourceText, TreeRecord::kSourceTextSize)
-                        << "\" state=\"" << Text(r, TreeRecord::kStateText, TreeRecord::kStateTextSize)
-                        << "\" selector=\"" << Text(r, TreeRecord::kSelector, TreeRecord::kSelectorSize)
-                        << "\" " << I32(r, TreeRecord::kFirst) << ".." << I32(r, TreeRecord::kLast) << '\n';
+                io_.out << indent << "connector \""
+                        << Text(r, TreeRecord::kSourceText, TreeRecord::kSourceTextSize)
+                        << "\" state=\""
+                        << Text(r, TreeRecord::kStateText, TreeRecord::kStateTextSize)
+                        << "\" selector=\""
+                        << Text(r, TreeRecord::kSelector, TreeRecord::kSelectorSize) << "\" "
+                        << I32(r, TreeRecord::kFirst) << ".." << I32(r, TreeRecord::kLast) << '\n';
                 break;
             default: {
                 std::int32_t index = I32(r, TreeRecord::kTableIndex);
-                const Parameter* p = index >= 0 ? table_.At(static_cast<std::size_t>(index)) : nullptr;
+                const Parameter* p =
+                    index >= 0 ? table_.At(static_cast<std::size_t>(index)) : nullptr;
                 io_.out << indent << "parameter #" << index << ' '
-                        << (p ? p->name + (p->hasLinearIndex ? ":" + std::to_string(p->linearIndex) : "")
+                        << (p ? p->name +
+                                    (p->hasLinearIndex ? ":" + std::to_string(p->linearIndex) : "")
                               : std::string("<no such table entry>"));
                 float lower = F32(r, TreeRecord::kLower), upper = F32(r, TreeRecord::kUpper);
-                if (lower != 0 || upper != 0) io_.out << " range=" << Number(lower) << ".." << Number(upper);
+                if (lower != 0 || upper != 0)
+                    io_.out << " range=" << Number(lower) << ".." << Number(upper);
                 if (r[TreeRecord::kReadOnly]) io_.out << " read-only";
                 std::string label = Text(r, TreeRecord::kLabel, TreeRecord::kLabelSize);
                 if (!label.empty()) io_.out << " \"" << label << '"';

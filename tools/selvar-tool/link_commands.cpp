@@ -37,16 +37,20 @@ void ConfigurePort(const Args& args, Sio& port) {
     }
     port.byteSize = static_cast<int>(args.Int("--len", 5, 8, 8));
     if (auto stop = args.Text("--sbit")) {
-        if (*stop == "1") port.stopBitsCode = 0;
-        else if (*stop == "1.5") port.stopBitsCode = 1;
-        else if (*stop == "2") port.stopBitsCode = 2;
-        else throw UsageError("--sbit: expected 1, 1.5 or 2");
+        if (*stop == "1")
+            port.stopBitsCode = 0;
+        else if (*stop == "1.5")
+            port.stopBitsCode = 1;
+        else if (*stop == "2")
+            port.stopBitsCode = 2;
+        else
+            throw UsageError("--sbit: expected 1, 1.5 or 2");
     }
     port.addressLength = static_cast<int>(args.Int("--alen", 8, 11, 8));
     if (port.addressLength != 8 && port.addressLength != 11)
         throw UsageError("--alen: expected 8 or 11");
-    port.deviceAddress = static_cast<int>(
-        args.Int("--addr", 0, port.addressLength == 11 ? 2047 : 255, 16));
+    port.deviceAddress =
+        static_cast<int>(args.Int("--addr", 0, port.addressLength == 11 ? 2047 : 255, 16));
 }
 
 // The modification's table with its trees' bindings, so that composite
@@ -72,7 +76,8 @@ bool LoadModification(const std::string& name, LoadedModification& m, Io& io) {
 
 int RunExchange(const Args& args, Io& io, Direction direction) {
     bool write = direction == Direction::Write;
-    args.ExpectOperands(write ? 2 : 1, write ? 2 : 1, write ? "NAME[:INDEX] and VALUE" : "NAME[:INDEX]");
+    args.ExpectOperands(write ? 2 : 1, write ? 2 : 1,
+                        write ? "NAME[:INDEX] and VALUE" : "NAME[:INDEX]");
     if (!args.Text("--port")) throw UsageError("--port is required");
     const std::string& key = args.Operands()[0];
     std::size_t colon = key.rfind(':');
@@ -95,7 +100,8 @@ int RunExchange(const Args& args, Io& io, Direction direction) {
     Parameter* p = &unknown;
     if (auto mod = args.Text("--modification")) {
         if (!LoadModification(*mod, modification, io)) return ExchangeCode::kFailed;
-        if (Parameter* found = modification.table.Find(name, index)) p = found;
+        if (Parameter* found = modification.table.Find(name, index))
+            p = found;
         else if (Parameter* family = modification.table.Find(name)) {
             // Another instance of a described family: its type, this index.
             unknown.type = family->type;
@@ -110,25 +116,28 @@ int RunExchange(const Args& args, Io& io, Direction direction) {
     if (write) p->value = args.Operands()[1];
 
     if (device.Port().Open() != 0) {
-        io.err << "selvar-tool: " << device.Port().portName << ": " << device.Port().LastFailure().text
-               << '\n';
+        io.err << "selvar-tool: " << device.Port().portName << ": "
+               << device.Port().LastFailure().text << '\n';
         return kPortFailed;
     }
     device.RenewOperationStamp();
     ExchangeLog log;
     bool verbose = args.Has("-v");
     int result = device.exchange_parameter(direction, *p, verbose ? &log : nullptr);
-    for (const std::string& line : log) io.err << line << '\n';
+    for (const std::string& line : log)
+        io.err << line << '\n';
     if (result == ExchangeCode::kOk) {
         io.out << p->value << '\n';
     } else {
         io.err << "selvar-tool: " << key << ": "
-               << (p->error.empty() ? "exchange failed (result " + std::to_string(result) + ")" : p->error)
+               << (p->error.empty() ? "exchange failed (result " + std::to_string(result) + ")"
+                                    : p->error)
                << '\n';
         // Undecodable answers are still worth seeing.
         if (result == ExchangeCode::kUndecodable && p->rawLength > 0) {
             std::string hex;
-            for (int i = 0; i < p->rawLength; ++i) hex += Format(i ? " %02X" : "%02X", p->rawData[static_cast<std::size_t>(i)]);
+            for (int i = 0; i < p->rawLength; ++i)
+                hex += Format(i ? " %02X" : "%02X", p->rawData[static_cast<std::size_t>(i)]);
             io.out << hex << '\n';
         }
     }
@@ -141,9 +150,14 @@ int RunPorts(const Args& args, Io& io) {
     args.ExpectOperands(0, 0, "nothing");
     std::string list = Sio::ListPorts();
     if (list.empty()) return Exit::kOk;
-    for (const std::string& name : Split(list, ':')) io.out << name << '\t' << ResolvePortName(name) << '\n';
+    for (const std::string& name : Split(list, ':'))
+        io.out << name << '\t' << ResolvePortName(name) << '\n';
     return Exit::kOk;
 }
 
-int RunRead(const Args& args, Io& io) { return RunExchange(args, io, Direction::Read); }
-int RunWrite(const Args& args, Io& io) { return RunExchange(args, io, Direction::Write); }
+int RunRead(const Args& args, Io& io) {
+    return RunExchange(args, io, Direction::Read);
+}
+int RunWrite(const Args& args, Io& io) {
+    return RunExchange(args, io, Direction::Write);
+}

@@ -25,10 +25,16 @@ constexpr OptionDef kDecodeOptions[] = {
 constexpr OptionDef kParseOptions[] = {
     kHelp, {"--type", true}, {"--decimals", true}, {"--min", true}, {"--max", true}};
 
-constexpr OptionDef kLinkOptions[] = {
-    kHelp,          {"--port", true}, {"--bps", true},          {"--parity", true},
-    {"--len", true}, {"--sbit", true}, {"--alen", true},        {"--addr", true},
-    {"--modification", true},         {"-v", false}};
+constexpr OptionDef kLinkOptions[] = {kHelp,
+                                      {"--port", true},
+                                      {"--bps", true},
+                                      {"--parity", true},
+                                      {"--len", true},
+                                      {"--sbit", true},
+                                      {"--alen", true},
+                                      {"--addr", true},
+                                      {"--modification", true},
+                                      {"-v", false}};
 
 constexpr Command kCommands[] = {
     {"hash", "NAME", "name hash of a parameter's device name, four hex digits", kNoOptions,
