@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/frame.h"
+#include "model/waitable_poll_timer.h"
 #include "platform/archive.h"
 #include "support/message_recorder.h"
 
@@ -384,3 +385,14 @@ TEST(Parameter, RefusalMessageNamesTheRange) {
 }
 
 }  // namespace
+
+TEST(WaitablePollTimer, ParameterTimerExpiresUntilStopped) {
+    Parameter p;
+    p.pollTimer = MakeWaitablePollTimer();
+    p.pollPeriod = 10;
+    auto& timer = static_cast<WaitablePollTimer&>(*p.pollTimer).Waitable();
+    ASSERT_EQ(p.StartPollTimer(), 0);
+    EXPECT_TRUE(WaitAny({&timer}, std::chrono::seconds(2)).has_value());
+    ASSERT_EQ(p.StopPollTimer(), 0);
+    EXPECT_FALSE(WaitAny({&timer}, std::chrono::milliseconds(40)).has_value());
+}
