@@ -18,21 +18,13 @@ constexpr std::uint32_t kBlack = 0;
 constexpr int kMaxDepth = 64;
 
 std::int32_t I32(const std::uint8_t* r, std::size_t offset) {
-    std::uint32_t u = r[offset] | (r[offset + 1] << 8) | (r[offset + 2] << 16) |
-                      (static_cast<std::uint32_t>(r[offset + 3]) << 24);
-    return static_cast<std::int32_t>(u);
+    return RecordInt32(r, offset);
 }
-
 float F32(const std::uint8_t* r, std::size_t offset) {
-    std::uint32_t u = static_cast<std::uint32_t>(I32(r, offset));
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
+    return RecordFloat(r, offset);
 }
-
 std::string Text(const std::uint8_t* r, std::size_t offset, std::size_t size) {
-    const char* begin = reinterpret_cast<const char*>(r + offset);
-    return Cp1251ToUtf8(std::string_view(begin, strnlen(begin, size)));
+    return RecordText(r, offset, size);
 }
 
 // Curve points that bound partners of kinds 1 and 2 default to, by the

@@ -18,24 +18,13 @@ constexpr std::string_view kHideMark = "<hide>";
 constexpr char kForceWriteMark = '?';
 
 std::int32_t Int32At(const Record& r, std::size_t offset) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        v |= static_cast<std::uint32_t>(r[offset + i]) << (8 * i);
-    return static_cast<std::int32_t>(v);
+    return RecordInt32(r.data(), offset);
 }
-
 float FloatAt(const Record& r, std::size_t offset) {
-    return std::bit_cast<float>(static_cast<std::uint32_t>(Int32At(r, offset)));
+    return RecordFloat(r.data(), offset);
 }
-
-// The zero-terminated code page 1251 text of a field; a field without its
-// terminator ends at the field's end.
 std::string TextAt(const Record& r, std::size_t offset, std::size_t size) {
-    const auto* begin = reinterpret_cast<const char*>(r.data() + offset);
-    const void* zero = std::memchr(begin, 0, size);
-    const std::size_t length =
-        zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - begin) : size;
-    return Cp1251ToUtf8(std::string_view(begin, length));
+    return RecordText(r.data(), offset, size);
 }
 
 std::string Underscores(std::string text) {

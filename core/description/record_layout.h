@@ -1,6 +1,13 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/codepage.h"
 
 // Byte layouts of the description files' records. Texts are zero-terminated
 // within their fields in code page 1251; integers are little-endian; reals
@@ -55,3 +62,25 @@ constexpr std::size_t kStateText = 239, kStateTextSize = 256;
 constexpr std::size_t kSelector = 495, kSelectorSize = 9;
 constexpr std::size_t kFirst = 504, kLast = 508;  // int32 each
 }  // namespace TreeRecord
+
+// Field readers shared by the loaders and the tools that show records.
+inline std::int32_t RecordInt32(const std::uint8_t* record, std::size_t offset) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        v |= static_cast<std::uint32_t>(record[offset + i]) << (8 * i);
+    return static_cast<std::int32_t>(v);
+}
+
+inline float RecordFloat(const std::uint8_t* record, std::size_t offset) {
+    return std::bit_cast<float>(static_cast<std::uint32_t>(RecordInt32(record, offset)));
+}
+
+// The zero-terminated code page 1251 text of a field as UTF-8; a field
+// without its terminator ends at the field's end.
+inline std::string RecordText(const std::uint8_t* record, std::size_t offset, std::size_t size) {
+    const auto* begin = reinterpret_cast<const char*>(record + offset);
+    const void* zero = std::memchr(begin, 0, size);
+    const std::size_t length =
+        zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - begin) : size;
+    return Cp1251ToUtf8(std::string_view(begin, length));
+}

@@ -77,19 +77,10 @@ class TreePrinter {
     std::size_t Count() const { return records_.size() / TreeRecord::kSize; }
     const std::uint8_t* At(std::size_t i) const { return records_.data() + i * TreeRecord::kSize; }
 
-    static std::int32_t I32(const std::uint8_t* r, std::size_t at) {
-        return static_cast<std::int32_t>(r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) |
-                                         (static_cast<std::uint32_t>(r[at + 3]) << 24));
-    }
-    static float F32(const std::uint8_t* r, std::size_t at) {
-        auto u = static_cast<std::uint32_t>(I32(r, at));
-        float f;
-        std::memcpy(&f, &u, sizeof f);
-        return f;
-    }
+    static std::int32_t I32(const std::uint8_t* r, std::size_t at) { return RecordInt32(r, at); }
+    static float F32(const std::uint8_t* r, std::size_t at) { return RecordFloat(r, at); }
     static std::string Text(const std::uint8_t* r, std::size_t at, std::size_t size) {
-        const char* s = reinterpret_cast<const char*>(r + at);
-        return Cp1251ToUtf8(std::string_view(s, strnlen(s, size)));
+        return RecordText(r, at, size);
     }
 
     void Item(std::size_t& cursor, int depth) {
