@@ -217,10 +217,39 @@ if [ -n "${SELVAR_SIM:-}" ]; then
     status 64 read --port "$port" --bps 1000 dev
     status 64 read --port "$port" --parity weird dev
     status 64 read dev
+    run check --port "$port" -v
+    [ "$STATUS" -eq 0 ] || fail "a known modification exits 0"
+    # The last line holds the code of the refusal provoked above.
+    [ "$(cat "$WORK/out")" = "$(printf 'Прибор: Селвар\n(Модификация: А1.03)\nВерсия прошивки: 2.07\nКод послед. ошибки: 40')" ] ||
+        fail "the check's report"
+    grep -q '^  Чтение: p.ver = А1.03$' "$WORK/err" || fail "-v shows the reads"
+    status 64 check --port "$port" extra
+    status 64 check
+    kill "$sim" 2>/dev/null
+    wait "$sim" 2>/dev/null
+
+    # Another modification than the program knows, then silence.
+    "$SELVAR_SIM" --modification a1 --pty --dev "Селвар  " --pver "Х" >"$WORK/sim-line" 2>/dev/null &
+    sim=$!
+    read -r port <"$WORK/sim-line"
+    run check --port "$port"
+    [ "$STATUS" -eq 1 ] || fail "an unknown modification exits 1"
+    grep -q '^Прибор: Селвар$' "$WORK/out" && grep -q '^(Модификация: Х)$' "$WORK/out" ||
+        fail "trailing blanks dropped, the modification shown"
+    kill "$sim" 2>/dev/null
+    wait "$sim" 2>/dev/null
+    "$SELVAR_SIM" --modification a1 --pty --fault-noanswer 1 >"$WORK/sim-line" 2>/dev/null &
+    sim=$!
+    read -r port <"$WORK/sim-line"
+    run check --port "$port" --bps 115200
+    [ "$STATUS" -eq 2 ] || fail "silence exits 2"
+    [ ! -s "$WORK/out" ] || fail "no report without an answer"
+    grep -q "^Ошибка команды 'dev':$" "$WORK/err" || fail "the error text names dev"
     kill "$sim" 2>/dev/null
     wait "$sim" 2>/dev/null
 fi
 status 201 read --port /dev/selvar-no-such-port dev
+status 201 check --port /dev/selvar-no-such-port
 
 printf '%d checks, %d failed\n' "$checks" "$failed"
 [ "$failed" -eq 0 ]

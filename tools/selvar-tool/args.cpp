@@ -153,3 +153,18 @@ std::string HexText(const std::uint8_t* data, std::size_t count) {
     }
     return out;
 }
+
+NamedParameter ParseNamedParameter(const std::string& key) {
+    NamedParameter out;
+    std::size_t colon = key.rfind(':');
+    out.name = key.substr(0, colon);
+    if (colon != std::string::npos) {
+        std::int64_t v = 0;
+        std::string digits = key.substr(colon + 1);
+        if (digits.empty() || ParseLeadingInt(digits, v) != digits.size() || v < 0 || v > 65535)
+            throw UsageError(Quoted(key) + ": the index after ':' must be a number 0..65535");
+        out.index = static_cast<int>(v);
+    }
+    if (out.name.empty()) throw UsageError("empty parameter name");
+    return out;
+}

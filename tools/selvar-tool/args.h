@@ -66,3 +66,11 @@ class Args {
 std::vector<std::uint8_t> ParseHexBytes(std::span<const std::string> groups);
 // Upper-case pairs separated by single spaces.
 std::string HexText(const std::uint8_t* data, std::size_t count);
+
+// A parameter named on the command line as NAME or NAME:INDEX.
+struct NamedParameter {
+    std::string name;
+    std::optional<int> index;  // 0..65535 when given
+};
+// UsageError for an empty name or an index that is not a number 0..65535.
+NamedParameter ParseNamedParameter(const std::string& key);

@@ -6,6 +6,8 @@
 
 #include "args.h"
 
+class Sio;
+
 // Where a subcommand writes: results to out, one per line; diagnostics to err.
 struct Io {
     std::ostream& out;
@@ -42,3 +44,10 @@ int RunComment(const Args& args, Io& io);
 int RunPorts(const Args& args, Io& io);
 int RunRead(const Args& args, Io& io);
 int RunWrite(const Args& args, Io& io);
+
+// The port options of the link commands (--port, --bps, --parity, --len,
+// --sbit, --alen, --addr) into the port's settings.
+void ConfigurePort(const Args& args, Sio& port);
+
+// The device connection.
+int RunCheck(const Args& args, Io& io);

@@ -177,17 +177,7 @@ int RunComment(const Args& args, Io& io) {
     args.ExpectOperands(2, 2, "MOD and NAME[:INDEX]");
     const CDeviceDescription& d = Modification(args.Operands()[0]);
     const std::string& key = args.Operands()[1];
-    std::size_t colon = key.rfind(':');
-    std::string name = key.substr(0, colon);
-    std::optional<int> index;
-    if (colon != std::string::npos) {
-        std::int64_t v = 0;
-        std::string digits = key.substr(colon + 1);
-        if (digits.empty() || ParseLeadingInt(digits, v) != digits.size() || v < 0 || v > 65535)
-            throw UsageError("'" + key + "': the index after ':' must be a number 0..65535");
-        index = static_cast<int>(v);
-    }
-    if (name.empty()) throw UsageError("empty parameter name");
+    auto [name, index] = ParseNamedParameter(key);
     ParameterTable table;
     LoadParameterTable(table, DescriptionPath(d.parametersFile));
     std::string path = DescriptionPath(d.tooltipFile);

@@ -15,44 +15,6 @@ namespace {
 // Exit status when the port cannot be opened, as a driven run reports it.
 constexpr int kPortFailed = 201;
 
-struct ParityChoice {
-    const char* name;
-    int code;
-};
-constexpr ParityChoice kParities[] = {
-    {"even", 1}, {"odd", 4}, {"space", 5}, {"mark", 2}, {"none", 3}};
-
-void ConfigurePort(const Args& args, Sio& port) {
-    port.portName = *args.Text("--port");
-    if (port.portName.empty()) throw UsageError("--port needs a port name");
-    port.speed = static_cast<int>(args.Int("--bps", 1, 10000000, 9600));
-    if (!IsAcceptedSpeed(port.speed))
-        throw UsageError("--bps: " + std::to_string(port.speed) + " is not a speed of the line");
-    if (auto parity = args.Text("--parity")) {
-        const ParityChoice* found = nullptr;
-        for (const ParityChoice& c : kParities)
-            if (EqualsNoCase(*parity, c.name)) found = &c;
-        if (!found) throw UsageError("--parity: expected even, odd, space, mark or none");
-        port.parityCode = found->code;
-    }
-    port.byteSize = static_cast<int>(args.Int("--len", 5, 8, 8));
-    if (auto stop = args.Text("--sbit")) {
-        if (*stop == "1")
-            port.stopBitsCode = 0;
-        else if (*stop == "1.5")
-            port.stopBitsCode = 1;
-        else if (*stop == "2")
-            port.stopBitsCode = 2;
-        else
-            throw UsageError("--sbit: expected 1, 1.5 or 2");
-    }
-    port.addressLength = static_cast<int>(args.Int("--alen", 8, 11, 8));
-    if (port.addressLength != 8 && port.addressLength != 11)
-        throw UsageError("--alen: expected 8 or 11");
-    port.deviceAddress =
-        static_cast<int>(args.Int("--addr", 0, port.addressLength == 11 ? 2047 : 255, 16));
-}
-
 // The modification's table with its trees' bindings, so that composite
 // parameters find their partners and operative ones their addresses.
 struct LoadedModification {
@@ -80,17 +42,9 @@ int RunExchange(const Args& args, Io& io, Direction direction) {
                         write ? "NAME[:INDEX] and VALUE" : "NAME[:INDEX]");
     if (!args.Text("--port")) throw UsageError("--port is required");
     const std::string& key = args.Operands()[0];
-    std::size_t colon = key.rfind(':');
-    std::string name = key.substr(0, colon);
-    int index = -1;
-    if (colon != std::string::npos) {
-        std::int64_t v = 0;
-        std::string digits = key.substr(colon + 1);
-        if (digits.empty() || ParseLeadingInt(digits, v) != digits.size() || v < 0 || v > 65535)
-            throw UsageError("'" + key + "': the index after ':' must be a number 0..65535");
-        index = static_cast<int>(v);
-    }
-    if (name.empty()) throw UsageError("empty parameter name");
+    NamedParameter named = ParseNamedParameter(key);
+    const std::string& name = named.name;
+    int index = named.index.value_or(-1);
 
     DeviceIO device;
     ConfigurePort(args, device.Port());

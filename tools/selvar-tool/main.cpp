@@ -66,6 +66,11 @@ constexpr Command kCommands[] = {
      "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
      "      [--alen 8|11] [--addr N] [--modification MOD] [-v] NAME[:INDEX] VALUE",
      "write one parameter and print the value the device answered", kLinkOptions, RunWrite},
+    {"check",
+     "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
+     "      [--alen 8|11] [--addr N] [--modification MOD] [-v]",
+     "check the connection: the device, its modification and firmware; -v shows the reads",
+     kLinkOptions, RunCheck},
 };
 
 constexpr std::string_view kNotes =
@@ -86,6 +91,9 @@ Exit status:
   read, write: the exchange's result code (0 success, 1 failed, 2 answer not
       decodable, 3 no write method, 4 value not encodable, 51 refused by the
       device's access attributes); 201 the port could not be opened
+  check: 0 a modification the program knows answered, 1 the device answered
+      but its modification is unknown, 2 no answer, 3 the description files
+      could not be read; 201 the port could not be opened
   64  wrong command line: unknown command or option, missing or extra operand,
       a value that is not a number or out of range, bad hex bytes
   70  unexpected internal failure
