@@ -4,6 +4,16 @@
 
 namespace {
 std::atomic<MessageBoxService*> g_messageBoxes{nullptr};
+std::atomic<MainWindowNotifications*> g_notifications{nullptr};
+}  // namespace
+
+void SetMainWindowNotifications(MainWindowNotifications* receiver) { g_notifications.store(receiver); }
+
+MainWindowNotifications& Notifications() {
+    // Nobody listening: the notices are dropped.
+    static MainWindowNotifications nobody;
+    MainWindowNotifications* r = g_notifications.load();
+    return r ? *r : nobody;
 }
 
 void SetMessageBoxService(MessageBoxService* service) {

@@ -27,3 +27,25 @@ MessageBoxService* GetMessageBoxService();
 MessageResult ShowMessage(const std::string& text, const std::string& caption = {},
                           MessageIcon icon = MessageIcon::Information,
                           MessageButtons buttons = MessageButtons::Ok);
+
+// Notices from the operations and the polling threads to the main window.
+// Calls may come from worker threads: the GUI queues them to its own thread,
+// except OperativeValueRead, which the caller waits for (the polling thread
+// goes on only when the value is shown and recorded).
+class Parameter;
+class MainWindowNotifications {
+public:
+    virtual ~MainWindowNotifications() = default;
+    virtual void ProgressOn() {}
+    virtual void ProgressPosition(int percent) { (void)percent; }
+    virtual void ProgressOff() {}
+    virtual void Refresh() {}
+    virtual void NetworkSettingsWritten() {}
+    virtual void CommandLineOperationDone() {}
+    // Synchronous: returns when the value has been handled.
+    virtual void OperativeValueRead(Parameter& p) { (void)p; }
+};
+
+// The process-wide receiver of notices; with none installed they go nowhere.
+void SetMainWindowNotifications(MainWindowNotifications* receiver);
+MainWindowNotifications& Notifications();
