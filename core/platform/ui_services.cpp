@@ -5,9 +5,12 @@
 namespace {
 std::atomic<MessageBoxService*> g_messageBoxes{nullptr};
 std::atomic<MainWindowNotifications*> g_notifications{nullptr};
+std::atomic<PasswordPrompt*> g_passwordPrompt{nullptr};
 }  // namespace
 
-void SetMainWindowNotifications(MainWindowNotifications* receiver) { g_notifications.store(receiver); }
+void SetMainWindowNotifications(MainWindowNotifications* receiver) {
+    g_notifications.store(receiver);
+}
 
 MainWindowNotifications& Notifications() {
     // Nobody listening: the notices are dropped.
@@ -30,4 +33,11 @@ MessageResult ShowMessage(const std::string& text, const std::string& caption, M
     return buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoCancel
                ? MessageResult::Yes
                : MessageResult::Ok;
+}
+
+void SetPasswordPrompt(PasswordPrompt* prompt) {
+    g_passwordPrompt.store(prompt);
+}
+PasswordPrompt* GetPasswordPrompt() {
+    return g_passwordPrompt.load();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // The core reaches the user only through these interfaces. The GUI implements
@@ -34,7 +35,7 @@ MessageResult ShowMessage(const std::string& text, const std::string& caption = 
 // goes on only when the value is shown and recorded).
 class Parameter;
 class MainWindowNotifications {
-public:
+  public:
     virtual ~MainWindowNotifications() = default;
     virtual void ProgressOn() {}
     virtual void ProgressPosition(int percent) { (void)percent; }
@@ -49,3 +50,14 @@ public:
 // The process-wide receiver of notices; with none installed they go nowhere.
 void SetMainWindowNotifications(MainWindowNotifications* receiver);
 MainWindowNotifications& Notifications();
+
+// The password prompt ("Пароль на доступ"). Ask returns the typed text, or
+// nothing when the user cancelled.
+class PasswordPrompt {
+  public:
+    virtual ~PasswordPrompt() = default;
+    virtual std::optional<std::string> Ask(const std::string& text) = 0;
+};
+void SetPasswordPrompt(PasswordPrompt* prompt);
+// Null when none is installed: no one can type a password.
+PasswordPrompt* GetPasswordPrompt();
