@@ -6,6 +6,7 @@ namespace {
 std::atomic<MessageBoxService*> g_messageBoxes{nullptr};
 std::atomic<MainWindowNotifications*> g_notifications{nullptr};
 std::atomic<PasswordPrompt*> g_passwordPrompt{nullptr};
+std::atomic<DesktopService*> g_desktop{nullptr};
 }  // namespace
 
 void SetMainWindowNotifications(MainWindowNotifications* receiver) {
@@ -40,4 +41,11 @@ void SetPasswordPrompt(PasswordPrompt* prompt) {
 }
 PasswordPrompt* GetPasswordPrompt() {
     return g_passwordPrompt.load();
+}
+
+void SetDesktopService(DesktopService* service) {
+    g_desktop.store(service);
+}
+void OpenWithDesktop(const std::string& path) {
+    if (DesktopService* d = g_desktop.load()) d->Open(path);
 }

@@ -61,3 +61,13 @@ class PasswordPrompt {
 void SetPasswordPrompt(PasswordPrompt* prompt);
 // Null when none is installed: no one can type a password.
 PasswordPrompt* GetPasswordPrompt();
+
+// Opens a file with the desktop's handler for its type (a report in the
+// browser). With none installed nothing is opened.
+class DesktopService {
+  public:
+    virtual ~DesktopService() = default;
+    virtual void Open(const std::string& path) = 0;
+};
+void SetDesktopService(DesktopService* service);
+void OpenWithDesktop(const std::string& path);

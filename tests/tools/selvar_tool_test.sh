@@ -200,6 +200,43 @@ SELVAR_DATA_DIR=$WORK/none "$TOOL" desc table a1 >"$WORK/out" 2>"$WORK/err"
 [ $? -eq 1 ] && [ -s "$WORK/err" ] || fail "missing description files are an error"
 checks=$((checks + 1))
 
+# The parameter list page parses as HTML and lists the table's names.
+run parlist b4 "$WORK/parlist.html"
+[ "$STATUS" -eq 0 ] && [ "$(cat "$WORK/out")" = "$WORK/parlist.html" ] || fail "parlist writes the page"
+if command -v python3 >/dev/null 2>&1; then
+    checks=$((checks + 1))
+    python3 - "$WORK/parlist.html" <<'PY' || { failed=$((failed + 1)); echo "FAIL: parlist page is not well-formed" >&2; }
+import sys
+from html.parser import HTMLParser
+text = open(sys.argv[1], encoding="cp1251").read()
+class Check(HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.stack, self.rows, self.cells = [], 0, []
+    def handle_starttag(self, tag, attrs):
+        if tag in ("tr", "td", "table", "ol", "html", "body", "head", "title", "b", "strong", "h4"):
+            self.stack.append(tag)
+        if tag == "tr":
+            self.rows += 1
+    def handle_endtag(self, tag):
+        if tag in ("li", "br"):
+            return
+        assert self.stack and self.stack[-1] == tag, (tag, self.stack[-3:])
+        self.stack.pop()
+    def handle_data(self, data):
+        self.cells.append(data)
+c = Check()
+c.feed(text)
+c.close()
+assert not c.stack, c.stack
+assert c.rows > 100, c.rows
+assert "n.Err" in "".join(c.cells)
+PY
+fi
+SELVAR_HOME=$WORK/home "$TOOL" parlist a1 >"$WORK/out" 2>"$WORK/err"
+[ $? -eq 0 ] && [ -s "$WORK/home/parlist.html" ] || fail "parlist defaults to the program's home"
+checks=$((checks + 1))
+
 # Exchanges with the simulated controller on a pseudo-terminal.
 if [ -n "${SELVAR_SIM:-}" ]; then
     mkfifo "$WORK/sim-line"

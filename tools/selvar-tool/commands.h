@@ -39,6 +39,7 @@ int RunParse(const Args& args, Io& io);
 // Device descriptions.
 int RunDesc(const Args& args, Io& io);
 int RunComment(const Args& args, Io& io);
+int RunParlist(const Args& args, Io& io);
 
 // The device link.
 int RunPorts(const Args& args, Io& io);

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -9,8 +10,10 @@
 #include "description/parameter_table.h"
 #include "description/record_layout.h"
 #include "description/tooltips.h"
+#include "description/tree_loader.h"
 #include "platform/codepage.h"
 #include "platform/text.h"
+#include "reports/parameter_list.h"
 
 namespace {
 
@@ -191,5 +194,17 @@ int RunComment(const Args& args, Io& io) {
     }
     std::string comment = p ? FindComment(path, *p) : FindComment(path, name, index);
     if (!comment.empty()) io.out << comment << '\n';
+    return Exit::kOk;
+}
+
+int RunParlist(const Args& args, Io& io) {
+    args.ExpectOperands(1, 2, "MOD [OUT.html]");
+    const CDeviceDescription& d = Modification(args.Operands()[0]);
+    ParameterTable table;
+    if (!LoadTable(d, table, io)) return Exit::kRefused;
+    std::unique_ptr<DescBranch> tree = LoadTree(table, DescriptionPath(d.treeFile), "");
+    std::string path = args.Operands().size() == 2 ? args.Operands()[1] : ParameterListPath();
+    if (!WriteParameterList(tree.get(), path)) return Exit::kRefused;
+    io.out << path << '\n';
     return Exit::kOk;
 }
