@@ -53,6 +53,10 @@ std::string Password(int level, SettingStatus* status) {
 bool TakeOverFileLevel(int fileLevel, bool commandLineRun) {
     int before = Level();
     SetLevel(fileLevel);
+    return ConfirmFileLevel(fileLevel, before, commandLineRun);
+}
+
+bool ConfirmFileLevel(int fileLevel, int before, bool commandLineRun) {
     if (fileLevel <= kMinimal || commandLineRun || before >= kFull || Password(fileLevel).empty())
         return true;
     PasswordPrompt* prompt = GetPasswordPrompt();

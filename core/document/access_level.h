@@ -26,6 +26,9 @@ std::string Password(int level, SettingStatus* status = nullptr);
 // empty (never in a command-line run); a wrong password asks again. False
 // when the user cancelled: the level is back where it was.
 bool TakeOverFileLevel(int fileLevel, bool commandLineRun);
+// The question part of the above, when the level already is the file's and
+// `before` is what it was.
+bool ConfirmFileLevel(int fileLevel, int before, bool commandLineRun);
 
 // Whether a main-window command is offered at the current level.
 bool CommandAllowed(int command, bool commandLineRun);

@@ -1,0 +1,194 @@
+#include "document/configuration_file.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "description/device_description.h"
+#include "description/parameter_table.h"
+#include "document/access_level.h"
+#include "elements/common_params.h"
+#include "platform/archive.h"
+#include "support/message_recorder.h"
+
+namespace {
+
+// A table built by hand; the "modification" switch just records the call.
+class Steps : public Svx::LoadSteps {
+  public:
+    explicit Steps(std::string active = "Селвар-Б4") : active_(std::move(active)) { Fill(table); }
+    std::string ActiveModification() override { return active_; }
+    void SetUpConfiguration(const CDeviceDescription& d) override {
+        setUp.push_back(d.displayName);
+        active_ = d.displayName;
+    }
+    ParameterTable& Table() override { return table; }
+
+    static void Fill(ParameterTable& t, std::size_t extra = 0) {
+        t.Allocate(5 + extra);
+        t.fileName = "/opt/x/parameters2.zip";
+        const char* names[] = {"r.co", "in.sl", "in.sl", "rEAd", "in.sl"};
+        for (std::size_t i = 0; i < 5; ++i) {
+            Parameter& p = *t.At(i);
+            p.name = names[i];
+            p.type = "float";
+        }
+        t.At(1)->hasLinearIndex = true;
+        t.At(1)->linearIndex = 0;
+        t.At(2)->hasLinearIndex = true;
+        t.At(2)->linearIndex = 1;
+        struct Timer : PollTimer {
+            bool Start(int) override { return true; }
+            void Cancel() override {}
+        };
+        t.At(3)->pollTimer = std::make_unique<Timer>();
+        for (std::size_t i = 5; i < 5 + extra; ++i)
+            t.At(i)->name = "more";
+    }
+
+    ParameterTable table;
+    std::vector<std::string> setUp;
+
+  private:
+    std::string active_;
+};
+
+std::vector<std::uint8_t> Saved(int level = Access::kFull, const std::string& mod = "Селвар-Б4") {
+    ParameterTable t;
+    Steps::Fill(t);
+    t.At(0)->value = "Сброс";
+    t.At(1)->value = "1.5";
+    t.At(1)->error = "Таймаут";
+    t.At(2)->value = "2.5";
+    t.At(3)->value = "99";  // operative: never saved
+    t.At(4)->value = "unindexed";
+    Elements::CommonParams common;
+    Archive ar;
+    Svx::Save(ar, level, mod, common, t);
+    return ar.Data();
+}
+
+class SvxTest : public ::testing::Test {
+  protected:
+    void TearDown() override { Access::SetLevel(Access::kFull); }
+};
+
+}  // namespace
+
+TEST_F(SvxTest, SaveThenLoadPutsValuesBackByKey) {
+    Steps steps;
+    Archive ar(Saved());
+    std::string error;
+    ASSERT_EQ(Svx::Load(ar, "f.svx", steps, false, error), Svx::LoadResult::Loaded) << error;
+    EXPECT_EQ(steps.table.At(0)->value, "Сброс");
+    EXPECT_EQ(steps.table.At(1)->value, "1.5");
+    EXPECT_EQ(steps.table.At(1)->error, "Таймаут");
+    EXPECT_EQ(steps.table.At(2)->value, "2.5");
+    EXPECT_EQ(steps.table.At(3)->value,
+              "Нет данных");  // operative parameters keep their fresh state
+    EXPECT_EQ(steps.table.At(4)->value, "unindexed");  // same name, no index: a key of its own
+    EXPECT_EQ(steps.setUp, (std::vector<std::string>{"Селвар-Б4"}));
+}
+
+TEST_F(SvxTest, KeysSeparateIndexedFromUnindexed) {
+    Parameter a, b;
+    a.name = b.name = "in.sl";
+    b.hasLinearIndex = true;
+    b.linearIndex = 0;
+    EXPECT_NE(Svx::RecordKey(a), Svx::RecordKey(b));
+    EXPECT_EQ(Svx::RecordKey(a) >> 16, 0xFFFFu);
+}
+
+TEST_F(SvxTest, AnotherModificationIsAskedForAndMayBeDeclined) {
+    MessageRecorder no(MessageResult::No);
+    Steps steps("Селвар-А1");
+    Archive ar(Saved());
+    std::string error;
+    EXPECT_EQ(Svx::Load(ar, "f.svx", steps, false, error), Svx::LoadResult::Declined);
+    ASSERT_EQ(no.boxes.size(), 1u);
+    EXPECT_EQ(no.boxes[0].text, "Переключить конфигуратор для работы с иной модификацией прибора?");
+    EXPECT_TRUE(steps.setUp.empty());
+
+    Steps quiet("Селвар-А1");
+    Archive again(Saved());
+    EXPECT_EQ(Svx::Load(again, "f.svx", quiet, true, error), Svx::LoadResult::Loaded);
+    EXPECT_EQ(quiet.setUp, (std::vector<std::string>{"Селвар-Б4"}));
+}
+
+TEST_F(SvxTest, ForeignTablesAndSizesAreReported) {
+    MessageRecorder boxes;
+    Steps other;
+    other.table.fileName = "parameters1.zip";
+    Archive ar(Saved());
+    std::string error;
+    EXPECT_EQ(Svx::Load(ar, "f.svx", other, false, error), Svx::LoadResult::Failed);
+    EXPECT_EQ(error,
+              "Файл сохранен на базе таблицы параметров 'parameters2.zip',\nа сейчас активна "
+              "таблица 'parameters1.zip'!");
+
+    boxes.boxes.clear();
+    Steps bigger;
+    Steps::Fill(bigger.table, 2);
+    Archive again(Saved());
+    EXPECT_EQ(Svx::Load(again, "f.svx", bigger, false, error), Svx::LoadResult::Loaded);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text,
+              "В файле сохранено 5 параметров, а в активной таблице 7 параметров!");
+    EXPECT_EQ(bigger.table.At(1)->value, "1.5");
+}
+
+TEST_F(SvxTest, PasswordRefusedKeepsTheLevelAndEndsEarly) {
+    Access::SetLevel(Access::kMinimal);
+    Steps steps;
+    Archive ar(Saved(Access::kFull));
+    std::string error;
+    // No prompt installed: nobody can type the password.
+    EXPECT_EQ(Svx::Load(ar, "f.svx", steps, false, error), Svx::LoadResult::LevelKept);
+    EXPECT_EQ(Access::Level(), Access::kMinimal);
+    EXPECT_TRUE(steps.setUp.empty());
+
+    Archive low(Saved(Access::kMinimal));
+    Access::SetLevel(Access::kFull);
+    EXPECT_EQ(Svx::Load(low, "f.svx", steps, false, error), Svx::LoadResult::Loaded);
+    EXPECT_EQ(Access::Level(), Access::kMinimal);
+}
+
+TEST_F(SvxTest, DamagedFilesFailWithTheirName) {
+    std::vector<std::uint8_t> good = Saved();
+    std::string error;
+    // Every cut inside the header or a record fails; a cut between records does not.
+    for (std::size_t n = 0; n < good.size(); n += 7) {
+        Steps steps;
+        Archive ar(std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(n)));
+        Svx::LoadResult r = Svx::Load(ar, "cut.svx", steps, true, error);
+        if (r == Svx::LoadResult::Failed) {
+            EXPECT_NE(error.find("'cut.svx'"), std::string::npos);
+        }
+    }
+    // A length prefix claiming four gigabytes.
+    std::vector<std::uint8_t> huge = {2, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'x'};
+    Steps steps;
+    Archive ar(huge);
+    EXPECT_EQ(Svx::Load(ar, "huge.svx", steps, true, error), Svx::LoadResult::Failed);
+    Archive level(std::vector<std::uint8_t>{9, 0, 0, 0});
+    EXPECT_EQ(Svx::Load(level, "lvl.svx", steps, true, error), Svx::LoadResult::Failed);
+
+    std::mt19937 random(7);
+    for (int i = 0; i < 300; ++i) {
+        std::vector<std::uint8_t> bytes = good;
+        for (int k = 0; k < 4; ++k)
+            bytes[random() % bytes.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+        Steps s;
+        Archive a(bytes);
+        Svx::Load(a, "flip.svx", s, true, error);  // any outcome but a crash
+    }
+    Access::SetLevel(Access::kFull);
+}
+
+TEST_F(SvxTest, UnknownModificationIsAFormatError) {
+    Steps steps;
+    Archive ar(Saved(Access::kFull, "Селвар-Я9"));
+    std::string error;
+    EXPECT_EQ(Svx::Load(ar, "x.svx", steps, true, error), Svx::LoadResult::Failed);
+    EXPECT_NE(error.find("'x.svx'"), std::string::npos);
+}
