@@ -42,7 +42,7 @@ test-sanitize: deps
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DFUZZ=ON -DSELVAR_BUILD_TESTS=OFF -DSELVAR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
-	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_gzip_reader fuzz_parameter_table fuzz_tree fuzz_answer
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_gzip_reader fuzz_parameter_table fuzz_tree fuzz_answer fuzz_svx
 	./fuzz/run-fuzzers.sh $(FUZZ_DIR) $(BUILD_DIR)/bin $(FUZZ_SECONDS)
 
 format:

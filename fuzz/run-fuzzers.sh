@@ -14,7 +14,7 @@ table_seed_bytes=$((2343 * 3))
 tree_seed_bytes=32768
 max_len=65536
 
-mkdir -p "$corpus/gzip_reader" "$corpus/parameter_table" "$corpus/tree" "$corpus/answer"
+mkdir -p "$corpus/gzip_reader" "$corpus/parameter_table" "$corpus/tree" "$corpus/answer" "$corpus/svx"
 
 # A small seed of each kind even without description files.
 printf 'seed seed seed seed' | gzip -c >"$corpus/gzip_reader/tiny.gz"
@@ -50,7 +50,11 @@ printf '\000#HGJGKNLHRGGGGGGGOVOQ\r' >"$corpus/answer/float"
 printf '\020#HGHGGIJJJNGGUTGG\r' >"$corpus/answer/nerr"
 printf '\015#HGJGSSLKHMHMHMHMNGKH\r' >"$corpus/answer/name"
 
-for target in gzip_reader parameter_table tree answer; do
+# A small configuration: level 2, the modification, three service
+# parameters, the table, one record.
+printf '\002\000\000\000\021\321\345\353\342\340\360-\301\064\000\000\000\000\000\017parameters2.zip\100\000\000\000\001\000\000\000' >"$corpus/svx/small"
+
+for target in gzip_reader parameter_table tree answer svx; do
     echo "== fuzz_$target for $seconds s"
     "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/fuzz_$target-" \
