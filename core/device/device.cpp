@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "device/polling.h"
 #include "device/program_modes.h"
 #include "platform/app_state.h"
 #include "platform/text.h"
@@ -114,6 +115,8 @@ Device::Device() {
 }
 
 Device::~Device() {
+    // The polling threads refer to the table, which goes first.
+    if (pollingThreads) StopPolling(*this);
     Device* self = this;
     g_current.compare_exchange_strong(self, nullptr);
 }
@@ -133,6 +136,7 @@ TableLoadStatus Device::LoadTable(const CDeviceDescription& description) {
 }
 
 TableLoadStatus Device::LoadTable(const std::string& path) {
+    if (pollingThreads) StopPolling(*this);
     DropReferences();
     table_.Clear();
     return LoadParameterTable(table_, path);

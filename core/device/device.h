@@ -155,6 +155,13 @@ class Device : public DeviceIO, public ParameterDevice {
     // Called when a read did not time out (the document becomes modified).
     std::function<void()> onReadCompleted;
 
+    // --- polling ---
+    // The two polling threads (device/polling.h); null while none runs.
+    // Shared with the threads, so that an abandoned one stays memory-safe.
+    struct PollingThreads;
+    std::shared_ptr<PollingThreads> pollingThreads;
+    // --- end polling ---
+
   private:
     void DropReferences();
     void AppendErrorLog(const Parameter& p) const;

@@ -52,3 +52,6 @@ void ConfigurePort(const Args& args, Sio& port);
 
 // The device connection.
 int RunCheck(const Args& args, Io& io);
+
+// The measurement protocol files.
+int RunLog(const Args& args, Io& io);

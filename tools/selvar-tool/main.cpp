@@ -36,6 +36,8 @@ constexpr OptionDef kLinkOptions[] = {kHelp,
                                       {"--modification", true},
                                       {"-v", false}};
 
+constexpr OptionDef kLogOptions[] = {kHelp, {"--modification", true}};
+
 constexpr Command kCommands[] = {
     {"hash", "NAME", "name hash of a parameter's device name, four hex digits", kNoOptions,
      RunHash},
@@ -74,6 +76,10 @@ constexpr Command kCommands[] = {
      "      [--alen 8|11] [--addr N] [--modification MOD] [-v]",
      "check the connection: the device, its modification and firmware; -v shows the reads",
      kLinkOptions, RunCheck},
+    {"log", "dump FILE.log | dump ARCHIVE.var STREAM [--modification MOD] | pack [DIR]",
+     "show a protocol log, one record a line (decoded with MOD's table), or pack the older "
+     "logs of a protocol folder into their monthly archives",
+     kLogOptions, RunLog},
 };
 
 constexpr std::string_view kNotes =

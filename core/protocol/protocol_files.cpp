@@ -1,0 +1,478 @@
+#include "protocol/protocol_files.h"
+
+#include <fcntl.h>
+#include <gsf/gsf-infile-impl.h>
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gsf/gsf-utils.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "model/parameter.h"
+
+namespace fs = std::filesystem;
+
+namespace Protocol {
+namespace {
+
+void SetError(std::string* error, std::string text) {
+    if (error) *error = std::move(text);
+}
+
+void PutLe(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::uint64_t GetLe(const unsigned char* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+void EnsureGsf() {
+    static const bool once = [] {
+        gsf_init();
+        // The library reports damaged input on stderr; here damage comes back
+        // as a failure with a text instead.
+        auto quiet = [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {};
+        for (const char* domain : {"libgsf", "libgsf:msole", "libgsf:utils"})
+            g_log_set_handler(domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK), quiet,
+                              nullptr);
+        return true;
+    }();
+    (void)once;
+}
+
+bool IsCompoundFile(const std::string& path) {
+    static constexpr unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[8] = {};
+    if (!in.read(reinterpret_cast<char*>(head), 8)) return false;
+    return std::memcmp(head, kMagic, 8) == 0;
+}
+
+std::string GErrorText(GError* err, const char* fallback) {
+    std::string text = err && err->message ? err->message : fallback;
+    if (err) g_error_free(err);
+    return text;
+}
+
+// Makes a file's contents (or a folder's entries) durable.
+bool SyncFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Opens a child through the class method: the public wrapper reports a
+// damaged child on stderr, here it becomes a failure with a text.
+GsfInput* OpenChild(GsfInfile* infile, int index, std::string* error) {
+    GError* err = nullptr;
+    auto* klass = GSF_INFILE_CLASS(G_OBJECT_GET_CLASS(infile));
+    GsfInput* child = klass->child_by_index ? klass->child_by_index(infile, index, &err) : nullptr;
+    if (!child)
+        SetError(error, "damaged stream: " + GErrorText(err, "unreadable"));
+    else if (err)
+        g_error_free(err);
+    return child;
+}
+
+int ChildIndex(GsfInfile* infile, const std::string& name) {
+    int count = gsf_infile_num_children(infile);
+    for (int i = 0; i < count; ++i) {
+        const char* child = gsf_infile_name_by_index(infile, i);
+        if (child && name == child) return i;
+    }
+    return -1;
+}
+
+bool CopyStream(GsfInput* in, GsfOutput* out) {
+    std::vector<guint8> buffer(65536);
+    while (gsf_input_remaining(in) > 0) {
+        auto n = static_cast<std::size_t>(
+            std::min<gsf_off_t>(gsf_input_remaining(in), static_cast<gsf_off_t>(buffer.size())));
+        if (!gsf_input_read(in, n, buffer.data())) return false;
+        if (!gsf_output_write(out, n, buffer.data())) return false;
+    }
+    return true;
+}
+
+bool WriteLogChunks(const std::string& logPath, GsfOutput* out, std::string* error) {
+    std::ifstream log(logPath, std::ios::binary);
+    if (!log) {
+        SetError(error, "cannot open " + logPath);
+        return false;
+    }
+    std::vector<char> plain(kChunkSize);
+    std::vector<Bytef> packed(kCompressedBound);
+    for (;;) {
+        log.read(plain.data(), static_cast<std::streamsize>(plain.size()));
+        auto got = static_cast<uLong>(log.gcount());
+        if (got == 0) break;
+        uLongf packedLen = static_cast<uLongf>(packed.size());
+        if (compress2(packed.data(), &packedLen, reinterpret_cast<const Bytef*>(plain.data()), got,
+                      Z_DEFAULT_COMPRESSION) != Z_OK) {
+            SetError(error, "compression failed");
+            return false;
+        }
+        std::string head;
+        PutLe(head, got, 4);
+        PutLe(head, packedLen, 4);
+        if (!gsf_output_write(out, head.size(), reinterpret_cast<const guint8*>(head.data())) ||
+            !gsf_output_write(out, packedLen, packed.data())) {
+            SetError(error, "cannot write the archive");
+            return false;
+        }
+        if (!log) break;
+    }
+    if (log.bad()) {
+        SetError(error, "cannot read " + logPath);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string LogFileName(std::time_t now) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d.log", local.tm_mday, local.tm_mon + 1,
+                  local.tm_year + 1900);
+    return text;
+}
+
+std::string ArchiveNameFor(std::string_view logFileName) {
+    std::string_view title = logFileName;
+    if (title.size() >= 4 && EqualNoCase(title.substr(title.size() - 4), ".log"))
+        title.remove_suffix(4);
+    auto dash = title.find('-');
+    if (dash == std::string_view::npos || dash + 1 >= title.size()) return {};
+    return std::string(title.substr(dash + 1)) + ".var";
+}
+
+std::string EncodeRecord(const LogRecord& record) {
+    std::string out;
+    PutLe(out, static_cast<std::uint64_t>(record.time), 8);
+    std::string name = record.name.substr(0, 8);
+    name.resize(8, '\0');
+    out += name;
+    out.push_back(static_cast<char>(record.address));
+    out.push_back(record.failed ? 1 : 0);
+    auto n = std::min<std::size_t>(record.data.size(), 255);
+    out.push_back(static_cast<char>(n));
+    out.append(reinterpret_cast<const char*>(record.data.data()), n);
+    return out;
+}
+
+bool DecodeRecords(std::string_view bytes, std::vector<LogRecord>& out) {
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (bytes.size() - at < kRecordHeader) return false;
+        std::size_t n = p[at + 18];
+        if (bytes.size() - at - kRecordHeader < n) return false;
+        LogRecord r;
+        r.time = static_cast<std::int64_t>(GetLe(p + at, 8));
+        std::string_view name = bytes.substr(at + 8, 8);
+        r.name = std::string(name.substr(0, name.find('\0')));
+        r.address = p[at + 16];
+        r.failed = p[at + 17] != 0;
+        r.data.assign(p + at + kRecordHeader, p + at + kRecordHeader + n);
+        out.push_back(std::move(r));
+        at += kRecordHeader + n;
+    }
+    return true;
+}
+
+bool IsSafeStreamName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    if (name.find_first_of(std::string_view("/\\\0:", 4)) != std::string_view::npos) return false;
+    return name.find("..") == std::string_view::npos;
+}
+
+ArchiveFile::~ArchiveFile() {
+    if (infile_) g_object_unref(static_cast<GsfInfile*>(infile_));
+}
+
+bool ArchiveFile::Reopen(std::string* error) {
+    if (infile_) {
+        g_object_unref(static_cast<GsfInfile*>(infile_));
+        infile_ = nullptr;
+    }
+    GError* err = nullptr;
+    GsfInput* input = gsf_input_stdio_new(path_.c_str(), &err);
+    if (!input) {
+        SetError(error, GErrorText(err, "cannot open the archive"));
+        return false;
+    }
+    GsfInfile* infile = gsf_infile_msole_new(input, &err);
+    g_object_unref(input);
+    if (!infile) {
+        SetError(error, "damaged archive " + path_ + ": " + GErrorText(err, "unreadable"));
+        return false;
+    }
+    infile_ = infile;
+    return true;
+}
+
+std::vector<std::string> ArchiveFile::Streams() const {
+    std::vector<std::string> names;
+    if (!infile_) return names;
+    auto* infile = static_cast<GsfInfile*>(infile_);
+    int count = gsf_infile_num_children(infile);
+    for (int i = 0; i < count; ++i)
+        if (const char* name = gsf_infile_name_by_index(infile, i)) names.emplace_back(name);
+    return names;
+}
+
+std::unique_ptr<ArchiveFile> OpenArchive(const std::string& path, bool create, std::string* error) {
+    EnsureGsf();
+    std::unique_ptr<ArchiveFile> archive(new ArchiveFile());
+    archive->path_ = path;
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        if (!create) {
+            SetError(error, "no archive " + path);
+            return nullptr;
+        }
+        return archive;  // written on the first pack
+    }
+    if (!IsCompoundFile(path)) {
+        SetError(error, path + " is not a compound file; left untouched");
+        return nullptr;
+    }
+    if (!archive->Reopen(error)) return nullptr;
+    return archive;
+}
+
+bool PackLogFile(ArchiveFile& archive, const std::string& logName, const std::string& logPath,
+                 bool remove, std::string* error) {
+    EnsureGsf();
+    if (!IsSafeStreamName(logName)) {
+        SetError(error, "bad stream name " + logName);
+        return false;
+    }
+    const std::string temp = archive.path_ + ".tmp";
+    GError* err = nullptr;
+    GsfOutput* sink = gsf_output_stdio_new(temp.c_str(), &err);
+    if (!sink) {
+        SetError(error, GErrorText(err, "cannot create the temporary archive"));
+        return false;
+    }
+    GsfOutfile* outfile = gsf_outfile_msole_new(sink);
+    g_object_unref(sink);
+    bool ok = outfile != nullptr;
+    if (ok && archive.infile_) {
+        auto* infile = static_cast<GsfInfile*>(archive.infile_);
+        int count = gsf_infile_num_children(infile);
+        for (int i = 0; ok && i < count; ++i) {
+            const char* name = gsf_infile_name_by_index(infile, i);
+            if (!name || logName == name) continue;  // the day is stored anew
+            GsfInput* in = OpenChild(infile, i, error);
+            GsfOutput* out = gsf_outfile_new_child(outfile, name, FALSE);
+            ok = in && out && CopyStream(in, out);
+            if (out) ok = gsf_output_close(out) && ok;
+            if (out) g_object_unref(out);
+            if (in) g_object_unref(in);
+            if (!ok && in) SetError(error, std::string("cannot copy the stream ") + name);
+        }
+    }
+    if (ok) {
+        GsfOutput* out = gsf_outfile_new_child(outfile, logName.c_str(), FALSE);
+        ok = out && WriteLogChunks(logPath, out, error);
+        if (out) ok = gsf_output_close(out) && ok;
+        if (out) g_object_unref(out);
+    }
+    if (outfile) {
+        ok = gsf_output_close(GSF_OUTPUT(outfile)) && ok;
+        g_object_unref(outfile);
+    }
+    std::error_code ec;
+    if (!ok || !SyncFile(temp)) {
+        if (error && error->empty()) *error = "cannot write " + temp;
+        fs::remove(temp, ec);
+        return false;
+    }
+    fs::rename(temp, archive.path_, ec);
+    if (ec) {
+        SetError(error, "cannot replace " + archive.path_ + ": " + ec.message());
+        fs::remove(temp, ec);
+        return false;
+    }
+    // The rename must be on disk before the log it replaces disappears.
+    const fs::path parent = fs::path(archive.path_).parent_path();
+    SyncFile(parent.empty() ? std::string(".") : parent.string());
+    if (!archive.Reopen(error)) return false;
+    if (remove) fs::remove(logPath, ec);
+    return true;
+}
+
+bool ReadLogStream(const ArchiveFile& archive, const std::string& streamName,
+                   const std::function<bool(std::string_view)>& sink, std::string* error) {
+    if (!archive.infile_) {
+        SetError(error, "empty archive");
+        return false;
+    }
+    auto* infile = static_cast<GsfInfile*>(archive.infile_);
+    int index = ChildIndex(infile, streamName);
+    if (index < 0) {
+        SetError(error, "no stream " + streamName);
+        return false;
+    }
+    GsfInput* in = OpenChild(infile, index, error);
+    if (!in) return false;
+    std::vector<guint8> packed;
+    std::vector<Bytef> plain;
+    bool ok = true;
+    while (ok && gsf_input_remaining(in) > 0) {
+        guint8 head[8];
+        if (gsf_input_remaining(in) < 8 || !gsf_input_read(in, 8, head)) {
+            SetError(error, "truncated chunk header in " + streamName);
+            ok = false;
+            break;
+        }
+        auto plainLen = static_cast<std::uint32_t>(GetLe(head, 4));
+        auto packedLen = static_cast<std::uint32_t>(GetLe(head + 4, 4));
+        // Stored lengths are not trusted beyond what a writer can produce.
+        if (plainLen == 0 || plainLen > kChunkSize || packedLen > kCompressedBound ||
+            packedLen > gsf_input_remaining(in)) {
+            SetError(error, "damaged chunk lengths in " + streamName);
+            ok = false;
+            break;
+        }
+        packed.resize(packedLen);
+        plain.resize(plainLen);
+        if (!gsf_input_read(in, packedLen, packed.data())) {
+            SetError(error, "cannot read " + streamName);
+            ok = false;
+            break;
+        }
+        uLongf got = plainLen;
+        if (uncompress(plain.data(), &got, packed.data(), packedLen) != Z_OK || got != plainLen) {
+            SetError(error, "damaged chunk data in " + streamName);
+            ok = false;
+            break;
+        }
+        ok = sink(std::string_view(reinterpret_cast<const char*>(plain.data()), got));
+    }
+    g_object_unref(in);
+    return ok;
+}
+
+bool ExtractLogFile(const ArchiveFile& archive, const std::string& streamName,
+                    const std::string& targetFolder, std::string* error) {
+    if (!IsSafeStreamName(streamName)) {
+        SetError(error, "refused stream name " + streamName);
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(targetFolder, ec);
+    const fs::path target = fs::path(targetFolder) / streamName;
+    const fs::path temp = target.string() + ".part";
+    bool ok;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            SetError(error, "cannot create " + temp.string());
+            return false;
+        }
+        ok = ReadLogStream(
+            archive, streamName,
+            [&](std::string_view bytes) {
+                out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+                return static_cast<bool>(out);
+            },
+            error);
+        out.close();
+        if (ok && !out) {
+            SetError(error, "cannot write " + temp.string());
+            ok = false;
+        }
+    }
+    if (ok) fs::rename(temp, target, ec);
+    if (!ok || ec) {
+        if (ec) SetError(error, "cannot create " + target.string());
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+ProtocolFiles::ProtocolFiles(std::string folder, std::time_t now)
+    : folder_(std::move(folder)), current_(LogFileName(now)) {}
+
+bool ProtocolFiles::AppendRecord(const LogRecord& record) {
+    std::string bytes = EncodeRecord(record);
+    std::ofstream out(fs::path(folder_) / current_, std::ios::binary | std::ios::app);
+    if (!out) return false;
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+bool ProtocolFiles::AppendRecord(const Parameter& parameter, std::time_t now) {
+    LogRecord record;
+    record.time = static_cast<std::int64_t>(now);
+    record.name = parameter.name;
+    record.address = static_cast<std::uint8_t>(parameter.deviceAddress & 0xFF);
+    record.failed = !parameter.error.empty();
+    record.data.assign(parameter.rawData.begin(), parameter.rawData.begin() + parameter.rawLength);
+    return AppendRecord(record);
+}
+
+bool ProtocolFiles::Tick(std::time_t now) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    if (local.tm_hour != 9 || local.tm_min != 12) return false;
+    current_ = LogFileName(now);
+    PackOldLogs();
+    return true;
+}
+
+int ProtocolFiles::PackOldLogs(std::string* error) {
+    int packed = 0;
+    std::error_code ec;
+    std::vector<std::string> logs;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        std::string name = it->path().filename().string();
+        if (name.size() < 4 || !EqualNoCase(std::string_view(name).substr(name.size() - 4), ".log"))
+            continue;
+        if (EqualNoCase(name, current_)) continue;
+        logs.push_back(std::move(name));
+    }
+    std::sort(logs.begin(), logs.end());
+    for (const std::string& name : logs) {
+        std::string archiveName = ArchiveNameFor(name);
+        if (archiveName.empty()) continue;
+        auto archive = OpenArchive((fs::path(folder_) / archiveName).string(), true, error);
+        if (!archive) continue;
+        if (PackLogFile(*archive, name, (fs::path(folder_) / name).string(), true, error)) ++packed;
+    }
+    return packed;
+}
+
+}  // namespace Protocol
