@@ -10,23 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "support/deflate.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Deflate(const Bytes& data, int windowBits, int level = Z_DEFAULT_COMPRESSION) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 32);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 // A gzip member as zlib writes it.
 Bytes Gzip(const Bytes& data) {

@@ -14,6 +14,7 @@
 #include "description/gzip_reader.h"
 #include "description/record_layout.h"
 #include "platform/codepage.h"
+#include "support/deflate.h"
 
 namespace {
 
@@ -21,17 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 namespace R = TableRecord;
 
 Bytes Gzip(const Bytes& data) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 32);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
+    return Deflate(data, 31, Z_BEST_COMPRESSION);
 }
 
 void SetIsize(Bytes& file, std::uint32_t isize) {
