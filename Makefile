@@ -2,12 +2,12 @@
 BUILD_DIR   ?= build
 ASAN_DIR    ?= build/asan
 JOBS        ?= 2
-FUZZ_DIR    ?= build-fuzz
+FUZZ_DIR    ?= build/fuzz
 FUZZ_SECONDS ?= 60
 BUILD_TYPE  ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench test-sanitize fuzz format clean
+.PHONY: all deps configure build test run bench test-sanitize test-threads fuzz format clean
 
 all: build
 
@@ -37,12 +37,22 @@ test-sanitize: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
+# The tests that run threads (the link, the operations, polling, the
+# document) under ThreadSanitizer.
+TSAN_DIR ?= build/tsan
+test-threads: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSELVAR_TSAN=ON \
+		-DSELVAR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_link test_device test_document
+	$(TSAN_DIR)/bin/test_link && $(TSAN_DIR)/bin/test_device && $(TSAN_DIR)/bin/test_document
+
 # The libFuzzer targets (clang), each run for FUZZ_SECONDS on seeds taken from
 # the description files that the normal build compiled into $(BUILD_DIR)/bin.
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DFUZZ=ON -DSELVAR_BUILD_TESTS=OFF -DSELVAR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
-	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_gzip_reader fuzz_parameter_table fuzz_tree fuzz_answer fuzz_svx
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_gzip_reader fuzz_parameter_table fuzz_tree fuzz_answer fuzz_svx \
+		fuzz_dbf fuzz_log fuzz_archive_chunks
 	./fuzz/run-fuzzers.sh $(FUZZ_DIR) $(BUILD_DIR)/bin $(FUZZ_SECONDS)
 
 format:

@@ -14,7 +14,12 @@ table_seed_bytes=$((2343 * 3))
 tree_seed_bytes=32768
 max_len=65536
 
-mkdir -p "$corpus/gzip_reader" "$corpus/parameter_table" "$corpus/tree" "$corpus/answer" "$corpus/svx"
+targets="gzip_reader parameter_table tree answer svx dbf log archive_chunks"
+for target in $targets; do
+    mkdir -p "$corpus/$target"
+    # Targets added later than the caller's build list are built here.
+    [ -x "$build/bin/fuzz_$target" ] || cmake --build "$build" -j 2 --target "fuzz_$target"
+done
 
 # A small seed of each kind even without description files.
 printf 'seed seed seed seed' | gzip -c >"$corpus/gzip_reader/tiny.gz"
@@ -54,7 +59,39 @@ printf '\015#HGJGSSLKHMHMHMHMNGKH\r' >"$corpus/answer/name"
 # parameters, the table, one record.
 printf '\002\000\000\000\021\321\345\353\342\340\360-\301\064\000\000\000\000\000\017parameters2.zip\100\000\000\000\001\000\000\000' >"$corpus/svx/small"
 
-for target in gzip_reader parameter_table tree answer svx; do
+# A small parameter table, a daily log of three records and the stream of a
+# packed log in two chunks.
+python3 - "$corpus" <<'PY'
+import os, struct, sys, zlib
+corpus = sys.argv[1]
+fields = [(b"CONF_ID", b"N", 4), (b"NAME", b"C", 9), (b"VALUE", b"C", 16), (b"HASLINDEX", b"L", 1),
+          (b"LINDEX", b"N", 8), (b"PRIVACY", b"N", 4)]
+rec_len = 1 + sum(f[2] for f in fields)
+rows = [b" " + b"   0" + b"r.co".ljust(9) + b"1.5".ljust(16) + b"F" + b"       0" + b"   0",
+        b" " + b"   0" + b"in.sl".ljust(9) + b"-2".ljust(16) + b"T" + b"       1" + b"  -1",
+        b"*" + b"   0" + b"rEAd".ljust(9) + b"x".ljust(16) + b"?" + b"      12" + b"   3"]
+head = struct.pack("<BBBBIHH20x", 3, 126, 12, 7, len(rows), 32 * len(fields) + 33, rec_len)
+offset = 0
+for name, kind, length in fields:
+    head += name.ljust(11, b"\0") + kind + struct.pack("<I", offset) + bytes([length, 0]) + bytes(14)
+    offset += length
+with open(os.path.join(corpus, "dbf", "small"), "wb") as f:
+    f.write(head + b"\r" + b"".join(rows) + b"\x1a")
+log = b""
+for i, (name, failed, data) in enumerate([(b"r.co", 0, b"\x01\x2c"), (b"rEAd", 1, b""),
+                                          (b"A.Len", 0, b"AB\x00\x20")]):
+    log += struct.pack("<q", 1765100000 + i) + name.ljust(8, b"\0") + bytes([3, failed, len(data)]) + data
+with open(os.path.join(corpus, "log", "three"), "wb") as f:
+    f.write(log)
+stream = b""
+for part in (log * 20, log):
+    packed = zlib.compress(part)
+    stream += struct.pack("<II", len(part), len(packed)) + packed
+with open(os.path.join(corpus, "archive_chunks", "two"), "wb") as f:
+    f.write(stream)
+PY
+
+for target in $targets; do
     echo "== fuzz_$target for $seconds s"
     "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/fuzz_$target-" \

@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
-libbenchmark-dev zlib1g-dev locales python3 libgsf-1-dev python3-olefile"
+libbenchmark-dev zlib1g-dev locales python3 libgsf-1-dev python3-olefile python3-dbfread"
 
 missing=""
 for p in $PACKAGES; do

@@ -67,8 +67,9 @@ void DBFRecord::Put(const DBFRecordTypeField& f, std::string_view text, bool rig
     // A text too long for its field keeps its last characters.
     if (text.size() > length) text = text.substr(text.size() - length);
     char* field = data_.data() + (f.offset - 1);
-    std::memset(field, ' ', length);
-    std::memcpy(field + (rightAligned ? length - text.size() : 0), text.data(), text.size());
+    // copy_n, not memcpy: a table without fields has no row buffer at all.
+    std::fill_n(field, length, ' ');
+    std::copy_n(text.data(), text.size(), field + (rightAligned ? length - text.size() : 0));
 }
 
 void DBFRecord::SetText(std::string_view name, std::string_view value) {
@@ -215,7 +216,7 @@ long DBFFile::Append(const DBFRecord& row) {
     char status = kValid;
     const std::vector<char>& data = row.Data();
     std::vector<char> padded(recordLength_ - 1u, ' ');
-    std::memcpy(padded.data(), data.data(), std::min(data.size(), padded.size()));
+    std::copy_n(data.data(), std::min(data.size(), padded.size()), padded.data());
     bool ok = std::fseek(file_, 4, SEEK_SET) == 0 && std::fwrite(count, 1, 4, file_) == 4 &&
               std::fflush(file_) == 0 && std::fseek(file_, at, SEEK_SET) == 0 &&
               std::fwrite(&status, 1, 1, file_) == 1 &&
@@ -239,7 +240,7 @@ bool DBFFile::Read(long number, DBFRecord& row, bool& valid) {
     valid = raw[0] == kValid;
     std::vector<char>& data = row.Data();
     std::size_t n = std::min(data.size(), raw.size() - 1);
-    std::memcpy(data.data(), raw.data() + 1, n);
+    std::copy_n(raw.data() + 1, n, data.data());  // a table without fields has no data
     return true;
 }
 

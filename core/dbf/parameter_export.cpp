@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <unordered_map>
 
 #include "link/frame.h"
 #include "model/object_with_parameters.h"
@@ -41,6 +43,12 @@ void PutInt32(SavedRecord& r, std::size_t at, std::int32_t v) {
     auto u = static_cast<std::uint32_t>(v);
     for (std::size_t i = 0; i < 4; ++i)
         r[at + i] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+
+// The key the tree looks its parameters up by: (index << 16) | name hash.
+std::uint32_t RecordKey(const SavedRecord& r) {
+    std::string name = Cp866ToUtf8(Field(r, kName, kNameSize));
+    return (static_cast<std::uint32_t>(Int32(r, kIndex)) << 16) | hash_name(name);
 }
 
 void ReportUnopenable(const std::string& path) {
@@ -154,17 +162,26 @@ bool ImportParameters(ObjectWithParameters& tree, const std::string& path) {
         ReportUnopenable(path);
         return false;
     }
-    RecordMap map(17);
+    // Only rows the tree can take are kept: a table of millions of foreign
+    // rows then costs neither memory nor the slow inserts of the small map.
+    std::vector<SavedRecord> own;
+    tree.CollectRecords(own);
+    std::unordered_map<std::uint32_t, std::optional<SavedRecord>> rows;
+    for (const SavedRecord& r : own)
+        rows.emplace(RecordKey(r), std::nullopt);
     DBF::DBFRecord row(file.RecordType());
     for (long n = 1; n <= static_cast<long>(file.RecordCount()); ++n) {
         bool valid = false;
         if (!file.Read(n, row, valid)) break;
         if (!valid) continue;
         SavedRecord r = RowToRecord(row);
-        std::string name = Cp866ToUtf8(Field(r, kName, kNameSize));
-        std::uint32_t key = (static_cast<std::uint32_t>(Int32(r, kIndex)) << 16) | hash_name(name);
-        map.Set(key, r);
+        auto it = rows.find(RecordKey(r));
+        if (it == rows.end()) continue;
+        it->second = r;  // a later row replaces an earlier one
     }
+    RecordMap map(17);
+    for (const auto& [key, r] : rows)
+        if (r) map.Set(key, *r);
     int missing = 0;
     std::string text;
     tree.ApplyRecords(map, kMissingLimit, missing, text);

@@ -1,6 +1,7 @@
 #include "device/exchange_operations.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,14 @@ namespace {
 std::atomic<DescBranch*> g_root{nullptr};
 std::atomic<std::int64_t> g_finishPauseMs{2000};
 
+// Operations started without a window (the instant write) that the exchange
+// thread has not finished yet. Their inputs must not be overwritten by the
+// next launcher before they ran.
+std::mutex g_pendingMutex;
+std::condition_variable g_pendingDone;
+int g_pending = 0;
+std::atomic<bool> g_running{false};
+
 std::mutex g_threadMutex;
 std::thread g_thread;
 Device* g_threadDevice = nullptr;
@@ -36,7 +45,7 @@ void Finish(Device& d, ProgressWindow* window) {
             std::chrono::milliseconds(g_finishPauseMs.load()));
     if (window) {
         window->SetButtonText(ProgressWindow::kClose);
-        if (window->AutoClose())
+        if ((Startup().driven && Startup().closeWhenDone) || window->AutoClose())
             window->Close();
         else
             d.LogLine(kHint, true, LogColour::kHint, false);
@@ -222,6 +231,7 @@ void ExchangeLoop(Device& d) {
         }
         std::shared_ptr<ProgressWindow> window = RegisteredProgressWindow();
         if (window && !window->Claim()) window.reset();
+        const bool windowless = !window;
         const bool idle = d.LinkIdle().Acquire(std::chrono::milliseconds(2000));
         RunOperation(d, event, window.get());
         if (idle) d.LinkIdle().Release();
@@ -232,10 +242,21 @@ void ExchangeLoop(Device& d) {
         // Reported once per write, not after every later operation.
         if (!shutdown.IsSet() && OperationState().networkParametersWritten.exchange(false))
             Notifications().NetworkSettingsWritten();
+        // A driven run learns here that its operation is over, before the
+        // launcher returns.
+        if (Startup().driven) {
+            if (Startup().readRequested) Notifications().CommandLineOperationDone();
+            if (Event* done = Startup().doneEvent.load()) done->Set();
+        }
         // Last: the launcher waiting for the window returns only now.
         if (window) {
             window->MarkDone();
             window->Release();
+        }
+        if (windowless) {
+            std::lock_guard lock(g_pendingMutex);
+            if (g_pending > 0) --g_pending;
+            g_pendingDone.notify_all();
         }
     }
 }
@@ -253,6 +274,31 @@ bool OpenWindow(LaunchContext& context, int code) {
     // one may start and before the caller looks at the values.
     window->WaitReleased();
     return shown && !window->Cancelled();
+}
+
+// Waits until the operations started without a window have run, so that
+// their target is not replaced under them. Gives up when the exchange
+// thread is gone or the link shuts down: nobody would run them then.
+void AwaitWindowless(Device& d) {
+    std::unique_lock lock(g_pendingMutex);
+    while (g_pending > 0) {
+        if (!g_running || d.Port().ShutdownEvent().IsSet()) {
+            g_pending = 0;
+            break;
+        }
+        g_pendingDone.wait_for(lock, std::chrono::milliseconds(100));
+    }
+}
+
+void StartWindowless(Device& d, DescBranch* target) {
+    AwaitWindowless(d);
+    {
+        std::lock_guard lock(g_pendingMutex);
+        ++g_pending;
+    }
+    OperationState().target = target;
+    d.RenewOperationStamp();
+    d.writeChangedEvent.Set();
 }
 
 void PrepareTarget(DescBranch* branch, int total) {
@@ -336,6 +382,7 @@ void StartExchangeThread(Device& device) {
     if (g_thread.joinable()) return;
     g_threadDevice = &device;
     g_thread = std::thread([&device] { ExchangeLoop(device); });
+    g_running = true;
 }
 
 void StopExchangeThread() {
@@ -344,6 +391,10 @@ void StopExchangeThread() {
     g_threadDevice->Port().ShutdownEvent().Set();
     g_thread.join();
     g_threadDevice = nullptr;
+    g_running = false;
+    std::lock_guard pending(g_pendingMutex);
+    g_pending = 0;
+    g_pendingDone.notify_all();
 }
 
 bool ExchangeThreadRunning() {
@@ -352,18 +403,21 @@ bool ExchangeThreadRunning() {
 }
 
 bool LaunchReadAll(LaunchContext& context, DescBranch* branch) {
+    AwaitWindowless(context.device);
     if (!branch) return false;
     PrepareTarget(branch, context.device.singleTarget ? 1 : SubtreeCount(*branch));
     return OpenWindow(context, OperationCode::kReadAll);
 }
 
 bool LaunchReadOne(LaunchContext& context, Parameter& p) {
+    AwaitWindowless(context.device);
     context.device.singleTarget = &p;
     OperationState().counters.Reset(1);
     return OpenWindow(context, OperationCode::kReadOne);
 }
 
 bool LaunchWriteAll(LaunchContext& context, DescBranch* branch) {
+    AwaitWindowless(context.device);
     if (!branch) return false;
     const bool single = context.device.singleTarget != nullptr;
     PrepareTarget(branch, single ? 1 : SubtreeCount(*branch));
@@ -372,18 +426,21 @@ bool LaunchWriteAll(LaunchContext& context, DescBranch* branch) {
 }
 
 bool LaunchWriteChanged(LaunchContext& context, DescBranch* branch) {
+    AwaitWindowless(context.device);
     if (!branch) return false;
     PrepareTarget(branch, branch->CountChanged(false));
     return OpenWindow(context, OperationCode::kWriteChanged);
 }
 
 bool LaunchWriteOne(LaunchContext& context, Parameter& p) {
+    AwaitWindowless(context.device);
     context.device.singleTarget = &p;
     OperationState().counters.Reset(1);
     return OpenWindow(context, OperationCode::kWriteOne);
 }
 
 bool LaunchInitialise(LaunchContext& context) {
+    AwaitWindowless(context.device);
     if (Access::Level() != Access::kFull) {
         ShowMessage("Эта операция доступна только на максимальном уровне доступа", {},
                     MessageIcon::Error);
@@ -396,6 +453,7 @@ bool LaunchInitialise(LaunchContext& context) {
 }
 
 bool LaunchReadStructure(LaunchContext& context, DescBranch* branch) {
+    AwaitWindowless(context.device);
     OperationState().target = branch;
     OperationState().counters.Reset(Access::Level() == Access::kFull ? 118 : 84);
     return OpenWindow(context, OperationCode::kReadStructure);
@@ -410,12 +468,14 @@ bool LaunchWriteErrors(LaunchContext& context) {
 }
 
 bool LaunchCompare(LaunchContext& context, DescBranch* branch) {
+    AwaitWindowless(context.device);
     if (!branch) return false;
     PrepareTarget(branch, SubtreeCount(*branch));
     return OpenWindow(context, OperationCode::kCompare);
 }
 
 bool LaunchGroup(LaunchContext& context, std::vector<Parameter*> list, int mode) {
+    AwaitWindowless(context.device);
     static constexpr int kCodes[] = {0, OperationCode::kGroupRead, OperationCode::kGroupWrite,
                                      OperationCode::kGroupCompare};
     if (mode < 1 || mode > 3) return false;
@@ -426,11 +486,16 @@ bool LaunchGroup(LaunchContext& context, std::vector<Parameter*> list, int mode)
     return OpenWindow(context, kCodes[mode]);
 }
 
+bool WriteChangedWithoutWindow(Device& device) {
+    DescBranch* root = g_root.load();
+    if (!root) return false;
+    StartWindowless(device, root);
+    return true;
+}
+
 bool InstantWrite(Device& device, const Parameter& edited) {
     DescBranch* root = g_root.load();
     if (!root || !Modes().instantWrite || !edited.HasPendingUpdate()) return false;
-    OperationState().target = root;
-    device.RenewOperationStamp();
-    device.writeChangedEvent.Set();
+    StartWindowless(device, root);
     return true;
 }

@@ -93,3 +93,6 @@ bool LaunchGroup(LaunchContext& context, std::vector<Parameter*> list, int mode)
 // parameter changed, writes the changed parameters of the whole
 // configuration without a window. True when the write was started.
 bool InstantWrite(Device& device, const Parameter& edited);
+// Writes every changed parameter of the whole configuration without a
+// window (the instant write switched on). False without a configuration.
+bool WriteChangedWithoutWindow(Device& device);

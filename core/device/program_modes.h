@@ -7,5 +7,6 @@
 struct ProgramModes {
     std::atomic<bool> autoRead{false};  // "Режим автоматического чтения"
     std::atomic<bool> instantWrite{false};  // "Режим немедленной записи"
+    std::atomic<bool> noAttributes{false};  // access attributes are not exchanged
 };
 ProgramModes& Modes();

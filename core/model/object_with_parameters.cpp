@@ -85,7 +85,10 @@ ListResult ObjectWithParameters::ReadAll(ParameterDevice& device) {
     int index = 0;
     for (Parameter* p : parameters) {
         ++index;
-        if (device.ReadParameter(*p) != 0) {
+        const int r = device.ReadParameter(*p);
+        // A parameter the stop left unread did not fail.
+        if (r == ParameterDevice::kStoppedResult) break;
+        if (r != 0) {
             ++device.Counters().failed;
             ++failed;
             // A failed read may be the one that stopped the operation.
@@ -112,7 +115,9 @@ ListResult ObjectWithParameters::WriteAll(ParameterDevice& device, int mode) {
         if (mode < 0 && p->defaultValue.empty()) continue;
         ++attempts;
         if (mode == 0) ++counters.processed;
-        if (device.WriteParameter(*p, mode) != 0) {
+        const int r = device.WriteParameter(*p, mode);
+        if (r == ParameterDevice::kStoppedResult) break;
+        if (r != 0) {
             ++counters.failed;
             ++failed;
         }

@@ -24,6 +24,9 @@ struct OperationCounters {
 // per-parameter primitives, the cooperative stop test and the counters.
 class ParameterDevice {
   public:
+    // The result of a primitive that found the operation stopped and did nothing.
+    static constexpr int kStoppedResult = -1;
+
     virtual ~ParameterDevice() = default;
 
     // Result 0 on success; any other value is a failure whose reason the

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+class Event;
+
 // Process-wide state that the link and the operations consult: the outcome
 // bits of a driven run, the start-up switches, and the operation stamps.
 
@@ -25,9 +27,15 @@ int ExitCode(std::uint32_t flags);
 
 // Start-up switches the core consults.
 struct StartupSwitches {
-    std::atomic<bool> noPort{false};  // the program runs without a port
-    std::atomic<bool> silent{false};  // the port is never opened
-    std::atomic<bool> driven{false};  // a command-line operation runs: record, don't ask
+    std::atomic<bool> noPort{false};          // the program runs without a port
+    std::atomic<bool> silent{false};          // the port is never opened
+    std::atomic<bool> driven{false};          // a command-line operation runs: record, don't ask
+    std::atomic<bool> closeWhenDone{false};   // the driven run closes its windows by itself
+    std::atomic<bool> writeRequested{false};  // the driven run writes a file into the device
+    std::atomic<bool> readRequested{false};   // the driven run reads the device into a file
+    // Set after each exchange operation of a driven run, so that whoever
+    // drives the program learns it finished; null when nobody waits.
+    std::atomic<Event*> doneEvent{nullptr};
 };
 StartupSwitches& Startup();
 

@@ -107,6 +107,20 @@ int ChildIndex(GsfInfile* infile, const std::string& name) {
     return -1;
 }
 
+class GsfChunkSource : public ChunkSource {
+  public:
+    explicit GsfChunkSource(GsfInput* in) : in_(in) {}
+    std::uint64_t Remaining() const override {
+        return static_cast<std::uint64_t>(std::max<gsf_off_t>(gsf_input_remaining(in_), 0));
+    }
+    bool Read(std::size_t n, std::uint8_t* out) override {
+        return n == 0 || gsf_input_read(in_, n, out) != nullptr;
+    }
+
+  private:
+    GsfInput* in_;
+};
+
 bool CopyStream(GsfInput* in, GsfOutput* out) {
     std::vector<guint8> buffer(65536);
     while (gsf_input_remaining(in) > 0) {
@@ -344,42 +358,65 @@ bool ReadLogStream(const ArchiveFile& archive, const std::string& streamName,
     }
     GsfInput* in = OpenChild(infile, index, error);
     if (!in) return false;
-    std::vector<guint8> packed;
+    GsfChunkSource source(in);
+    std::string why;
+    bool ok = InflateChunks(source, sink, &why);
+    if (!ok && !why.empty()) SetError(error, why + " in " + streamName);
+    g_object_unref(in);
+    return ok;
+}
+
+bool InflateChunks(ChunkSource& source, const std::function<bool(std::string_view)>& sink,
+                   std::string* error) {
+    std::vector<Bytef> packed;
     std::vector<Bytef> plain;
-    bool ok = true;
-    while (ok && gsf_input_remaining(in) > 0) {
-        guint8 head[8];
-        if (gsf_input_remaining(in) < 8 || !gsf_input_read(in, 8, head)) {
-            SetError(error, "truncated chunk header in " + streamName);
-            ok = false;
-            break;
+    while (source.Remaining() > 0) {
+        unsigned char head[8];
+        if (source.Remaining() < 8 || !source.Read(8, head)) {
+            SetError(error, "truncated chunk header");
+            return false;
         }
         auto plainLen = static_cast<std::uint32_t>(GetLe(head, 4));
         auto packedLen = static_cast<std::uint32_t>(GetLe(head + 4, 4));
         // Stored lengths are not trusted beyond what a writer can produce.
-        if (plainLen == 0 || plainLen > kChunkSize || packedLen > kCompressedBound ||
-            packedLen > gsf_input_remaining(in)) {
-            SetError(error, "damaged chunk lengths in " + streamName);
-            ok = false;
-            break;
+        if (plainLen == 0 || plainLen > kChunkSize || packedLen == 0 ||
+            packedLen > kCompressedBound || packedLen > source.Remaining()) {
+            SetError(error, "damaged chunk lengths");
+            return false;
         }
         packed.resize(packedLen);
         plain.resize(plainLen);
-        if (!gsf_input_read(in, packedLen, packed.data())) {
-            SetError(error, "cannot read " + streamName);
-            ok = false;
-            break;
+        if (!source.Read(packedLen, packed.data())) {
+            SetError(error, "unreadable chunk");
+            return false;
         }
         uLongf got = plainLen;
         if (uncompress(plain.data(), &got, packed.data(), packedLen) != Z_OK || got != plainLen) {
-            SetError(error, "damaged chunk data in " + streamName);
-            ok = false;
-            break;
+            SetError(error, "damaged chunk data");
+            return false;
         }
-        ok = sink(std::string_view(reinterpret_cast<const char*>(plain.data()), got));
+        if (!sink(std::string_view(reinterpret_cast<const char*>(plain.data()), got))) return false;
     }
-    g_object_unref(in);
-    return ok;
+    return true;
+}
+
+bool InflateChunks(std::string_view stream, const std::function<bool(std::string_view)>& sink,
+                   std::string* error) {
+    class Memory : public ChunkSource {
+      public:
+        explicit Memory(std::string_view bytes) : bytes_(bytes) {}
+        std::uint64_t Remaining() const override { return bytes_.size(); }
+        bool Read(std::size_t n, std::uint8_t* out) override {
+            if (n > bytes_.size()) return false;
+            if (n > 0) std::memcpy(out, bytes_.data(), n);
+            bytes_.remove_prefix(n);
+            return true;
+        }
+
+      private:
+        std::string_view bytes_;
+    } source(stream);
+    return InflateChunks(source, sink, error);
 }
 
 bool ExtractLogFile(const ArchiveFile& archive, const std::string& streamName,

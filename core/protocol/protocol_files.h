@@ -75,6 +75,25 @@ std::unique_ptr<ArchiveFile> OpenArchive(const std::string& path, bool create,
 bool PackLogFile(ArchiveFile& archive, const std::string& logName, const std::string& logPath,
                  bool remove, std::string* error = nullptr);
 
+// The bytes of a stored stream as chunks are read from them.
+class ChunkSource {
+  public:
+    virtual ~ChunkSource() = default;
+    // Bytes not yet read.
+    virtual std::uint64_t Remaining() const = 0;
+    // Reads exactly n bytes; false when they cannot be read.
+    virtual bool Read(std::size_t n, std::uint8_t* out) = 0;
+};
+
+// Inflates the chunks of a stream and feeds their bytes to the sink, one
+// chunk at a time; the sink returns false to stop. Stored lengths beyond what
+// a writer produces, or beyond the bytes left, fail before any allocation.
+bool InflateChunks(ChunkSource& source, const std::function<bool(std::string_view)>& sink,
+                   std::string* error = nullptr);
+// The same over stream bytes held in memory.
+bool InflateChunks(std::string_view stream, const std::function<bool(std::string_view)>& sink,
+                   std::string* error = nullptr);
+
 // Feeds the inflated bytes of a stream chunk by chunk; the sink returns false
 // to stop. Fails on a missing stream or damaged chunks.
 bool ReadLogStream(const ArchiveFile& archive, const std::string& streamName,

@@ -6,17 +6,18 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "description/desc_branch.h"
 #include "description/structure_table.h"
 #include "device/device.h"
 #include "device/program_modes.h"
-#include "device/progress_recorder.h"
 #include "document/access_level.h"
 #include "link/sio.h"
 #include "platform/app_state.h"
 #include "platform/ui_services.h"
 #include "support/message_recorder.h"
+#include "support/progress_recorder.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -24,7 +25,9 @@ namespace {
 class NoticeRecorder : public MainWindowNotifications {
   public:
     void NetworkSettingsWritten() override { ++networkWritten; }
+    void CommandLineOperationDone() override { ++commandLineDone; }
     std::atomic<int> networkWritten{0};
+    std::atomic<int> commandLineDone{0};
 };
 
 class ExchangeOps : public ::testing::Test {
@@ -34,6 +37,9 @@ class ExchangeOps : public ::testing::Test {
         SetFinishPause(std::chrono::milliseconds(0));
         ResetConsecutiveTimeouts();
         Startup().driven = false;
+        Startup().closeWhenDone = false;
+        Startup().readRequested = false;
+        Startup().doneEvent = nullptr;
         Modes().autoRead = false;
         Modes().instantWrite = false;
         Access::SetLevel(Access::kFull);
@@ -46,6 +52,10 @@ class ExchangeOps : public ::testing::Test {
     void TearDown() override {
         StopExchangeThread();
         SetMainWindowNotifications(nullptr);
+        Startup().driven = false;
+        Startup().closeWhenDone = false;
+        Startup().readRequested = false;
+        Startup().doneEvent = nullptr;
         SetConfigurationRoot(nullptr);
         OperationState().target = nullptr;
         SetFinishPause(std::chrono::milliseconds(2000));
@@ -150,6 +160,40 @@ TEST_F(ExchangeOps, ReadAllCountsLogsBranchesAndClosesItself) {
     EXPECT_EQ(device.singleTarget, nullptr);
     EXPECT_FALSE(device.readOneEvent.IsSet());  // not run again and again
     EXPECT_TRUE(Matching("Читаем ветвь").empty());
+}
+
+TEST_F(ExchangeOps, ADrivenRunClosesItsWindowWhenAskedAndSignalsDone) {
+    ASSERT_TRUE(Connect());
+    MakeTree();
+    Event done(Event::Reset::Manual, false);
+    Startup().driven = true;
+    Startup().doneEvent = &done;
+    context.autoClose = false;
+
+    // Without "close" the window stays for the user, with the hint; the
+    // done event is set all the same, but no read was asked for.
+    std::thread user([&] {
+        while (!RegisteredProgressWindow() || window.buttons.empty() ||
+               window.buttons.back() != ProgressWindow::kClose || !done.IsSet())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        RegisteredProgressWindow()->PressButton();
+    });
+    EXPECT_TRUE(LaunchReadAll(context, &root));
+    user.join();
+    EXPECT_EQ(window.Texts().back(), "Для закрытия окна нажмите кнопку \"Закрыть\".");
+    EXPECT_EQ(notices.commandLineDone, 0);
+
+    // With "close" and "read" the window closes itself and the main window
+    // is told that the command-line read is over.
+    done.ResetEvent();
+    Startup().closeWhenDone = true;
+    Startup().readRequested = true;
+    window.lines.clear();
+    EXPECT_TRUE(LaunchReadAll(context, &root));
+    EXPECT_EQ(window.Texts().back(), "");
+    EXPECT_EQ(RegisteredProgressWindow(), nullptr);
+    EXPECT_TRUE(done.IsSet());
+    EXPECT_EQ(notices.commandLineDone, 1);
 }
 
 TEST_F(ExchangeOps, WritesOnlyWhatChanged) {

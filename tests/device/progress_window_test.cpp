@@ -4,9 +4,9 @@
 
 #include "device/device.h"
 #include "device/exchange_operations.h"
-#include "device/progress_recorder.h"
 #include "platform/app_state.h"
 #include "platform/text.h"
+#include "support/progress_recorder.h"
 
 namespace {
 
@@ -30,6 +30,7 @@ class ProgressWindowTest : public ::testing::Test {
 
     Device device;
     ProgressRecorder recorder;
+    ProgressRecorder other;  // outlives the windows TearDown closes
     std::vector<std::shared_ptr<ProgressWindow>> windows;
 };
 
@@ -89,7 +90,6 @@ TEST_F(ProgressWindowTest, GroupCodesSetTheModeAndUnknownCodesDoNothing) {
 TEST_F(ProgressWindowTest, ASecondWindowWaitsThenStaysInert) {
     auto first = Make(recorder);
     ASSERT_TRUE(first->Start(OperationCode::kReadAll));
-    ProgressRecorder other;
     auto second = Make(other);
     EXPECT_FALSE(second->Start(OperationCode::kWriteAll, true, std::chrono::milliseconds(1)));
     EXPECT_EQ(RegisteredProgressWindow(), first);
@@ -122,7 +122,6 @@ TEST_F(ProgressWindowTest, ButtonAndCheckBox) {
     // operation is no cancellation.
     Startup().driven = true;
     Outcome::Reset();
-    ProgressRecorder other;
     auto w2 = Make(other);
     ASSERT_TRUE(w2->Start(OperationCode::kReadAll));
     w2->SetAutoClose(false);

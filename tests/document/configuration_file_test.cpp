@@ -1,7 +1,9 @@
 #include "document/configuration_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <random>
 
 #include "description/device_description.h"
@@ -191,4 +193,51 @@ TEST_F(SvxTest, UnknownModificationIsAFormatError) {
     std::string error;
     EXPECT_EQ(Svx::Load(ar, "x.svx", steps, true, error), Svx::LoadResult::Failed);
     EXPECT_NE(error.find("'x.svx'"), std::string::npos);
+}
+
+TEST_F(SvxTest, TwoParametersWithOneKeyGiveTheRecordToTheFirst) {
+    ParameterTable source;
+    Steps::Fill(source, 2);
+    source.At(5)->value = "first";
+    source.At(6)->value = "second";
+    Elements::CommonParams common;
+    Archive ar;
+    Svx::Save(ar, Access::kFull, "Селвар-Б4", common, source);
+    ASSERT_EQ(Svx::RecordKey(*source.At(5)), Svx::RecordKey(*source.At(6)));
+
+    Steps steps;
+    steps.table.Allocate(0);
+    Steps::Fill(steps.table, 2);
+    Archive in(ar.Data());
+    std::string error;
+    ASSERT_EQ(Svx::Load(in, "x.svx", steps, true, error), Svx::LoadResult::Loaded) << error;
+    // Both records land on the first "more"; the second keeps its fresh state.
+    EXPECT_EQ(steps.table.At(5)->value, "second");
+    EXPECT_EQ(steps.table.At(6)->value, Parameter::kNoData);
+}
+
+TEST_F(SvxTest, AFailedSaveLeavesTheOldFile) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("selvar-svx-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::string path = (dir / "plant.svx").string();
+    ParameterTable t;
+    Steps::Fill(t);
+    t.At(1)->value = "1.5";
+    Elements::CommonParams common;
+    std::string error;
+    ASSERT_TRUE(Svx::SaveFile(path, Access::kFull, "Селвар-Б4", common, t, error));
+    auto before = fs::file_size(path);
+
+    // The new contents cannot be written (the temporary name is taken by a
+    // folder): the save fails with the file's name and the old file stays.
+    fs::create_directory(path + ".tmp." + std::to_string(getpid()));
+    t.At(1)->value = "2.5";
+    EXPECT_FALSE(Svx::SaveFile(path, Access::kFull, "Селвар-Б4", common, t, error));
+    EXPECT_NE(error.find("plant.svx"), std::string::npos);
+    EXPECT_EQ(fs::file_size(path), before);
+    Steps steps;
+    EXPECT_EQ(Svx::LoadFile(path, steps, true, error), Svx::LoadResult::Loaded);
+    EXPECT_EQ(steps.table.At(1)->value, "1.5");
+    fs::remove_all(dir);
 }

@@ -81,10 +81,17 @@ TEST(ObjectWithParameters, ReadAllCountsFailuresAndStopsOnlyAfterOne) {
 
     // Stop raised after the second call: the read of "b" fails, the stop is seen then.
     FakeDevice stopping;
-    stopping.results["b"] = -1;
+    stopping.results["b"] = 1;
     stopping.stopAfter = 2;
     EXPECT_EQ(list.ReadAll(stopping), (ListResult{2, 1}));
     EXPECT_EQ(stopping.log.size(), 2u);
+
+    // A read that found the stop did nothing: it ends the list, not a failure.
+    FakeDevice interrupted;
+    interrupted.results["c"] = ParameterDevice::kStoppedResult;
+    EXPECT_EQ(list.ReadAll(interrupted), (ListResult{3, 0}));
+    EXPECT_EQ(interrupted.counters.failed, 0);
+    EXPECT_EQ(interrupted.log.size(), 3u);
 
     FakeDevice stopped;
     stopped.stopped = true;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -314,6 +315,20 @@ TEST_F(ProtocolTest, DamagedArchivesFailCleanly) {
         probe(flipped);
     }
 
+    // Compound-file headers that claim billions of allocation sectors.
+    for (std::size_t at : {0x2C, 0x40, 0x48}) {
+        std::string bytes = good;
+        const std::uint32_t lie = 0x7FFFFFFFu;
+        std::memcpy(bytes.data() + at, &lie, 4);
+        WriteAll(dir / "12-2026.var", bytes);
+        std::string error;
+        auto archive = OpenArchive((dir / "12-2026.var").string(), false, &error);
+        if (archive)
+            EXPECT_FALSE(ExtractLogFile(*archive, "05-12-2026.log", (dir / "z").string()));
+        else
+            EXPECT_NE(error.find("damaged archive"), std::string::npos) << error;
+    }
+
     // A chunk header that claims a huge size is refused before any allocation.
     std::string lying = good;
     std::string header(8, '\0');
@@ -332,6 +347,95 @@ TEST_F(ProtocolTest, DamagedArchivesFailCleanly) {
     EXPECT_NE(error.find("damaged chunk lengths"), std::string::npos);
     EXPECT_FALSE(ExtractLogFile(*archive, "05-12-2026.log", (dir / "y").string()));
     EXPECT_FALSE(fs::exists(dir / "y" / "05-12-2026.log"));
+}
+
+TEST(LogRecords, EveryCutKeepsTheWholeRecordsBeforeIt) {
+    std::string log;
+    std::vector<std::size_t> ends;
+    for (std::size_t n : {0u, 255u, 3u}) {
+        LogRecord r{1765000000, "r.co", 1, n == 0, std::vector<std::uint8_t>(n, 0xAB)};
+        log += EncodeRecord(r);
+        ends.push_back(log.size());
+    }
+    for (std::size_t len = 0; len <= log.size(); ++len) {
+        std::vector<LogRecord> records;
+        bool whole = DecodeRecords(std::string_view(log).substr(0, len), records);
+        auto complete = static_cast<std::size_t>(std::upper_bound(ends.begin(), ends.end(), len) -
+                                                 ends.begin());
+        EXPECT_EQ(records.size(), complete) << len;
+        EXPECT_EQ(whole, len == 0 || (complete > 0 && ends[complete - 1] == len)) << len;
+    }
+    // A name of eight bytes has no zero after it and stays eight bytes.
+    std::vector<LogRecord> records;
+    ASSERT_TRUE(DecodeRecords(EncodeRecord({0, "ABCDEFGHIJ", 0, false, {}}), records));
+    EXPECT_EQ(records[0].name, "ABCDEFGH");
+}
+
+std::string Chunk(const std::string& plain, std::uint32_t claimedPlain, std::uint32_t claimedPacked,
+                  std::size_t keep = std::string::npos) {
+    std::string packed(compressBound(plain.size()), '\0');
+    uLongf n = packed.size();
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &n,
+              reinterpret_cast<const Bytef*>(plain.data()), plain.size(), Z_DEFAULT_COMPRESSION);
+    packed.resize(n);
+    if (claimedPacked == 0) claimedPacked = static_cast<std::uint32_t>(n);
+    std::string out(8, '\0');
+    std::memcpy(out.data(), &claimedPlain, 4);
+    std::memcpy(out.data() + 4, &claimedPacked, 4);
+    return (out + packed).substr(0, keep == std::string::npos ? std::string::npos : 8 + keep);
+}
+
+TEST(ArchiveChunks, DamagedChunksFailBeforeTheyCostMemory) {
+    const std::string a = SampleLog(5000, 8), b = SampleLog(300, 9);
+    auto inflate = [](const std::string& stream, std::string& out, std::string& error) {
+        out.clear();
+        error.clear();
+        return InflateChunks(
+            stream,
+            [&](std::string_view part) {
+                out.append(part);
+                return true;
+            },
+            &error);
+    };
+    std::string out, error;
+    const std::string good = Chunk(a, 5000, 0) + Chunk(b, 300, 0);
+    ASSERT_TRUE(inflate(good, out, error)) << error;
+    EXPECT_EQ(out, a + b);
+    EXPECT_TRUE(inflate("", out, error));
+    EXPECT_TRUE(out.empty());
+
+    const std::string first = Chunk(a, 5000, 0);
+    struct Case {
+        std::string stream;
+        const char* error;
+    } cases[] = {
+        {first + good.substr(first.size(), 5), "truncated chunk header"},
+        {first + Chunk(b, 0xFFFFFFFFu, 0), "damaged chunk lengths"},    // gigabytes of output
+        {first + Chunk(b, 300, 0x7FFFFFFFu), "damaged chunk lengths"},  // gigabytes of input
+        {first + Chunk(b, 0, 0), "damaged chunk lengths"},
+        {first + std::string("\x2C\x01\0\0\0\0\0\0", 8), "damaged chunk lengths"},
+        {first + Chunk(b, 300, 0, 10), "damaged chunk lengths"},  // cut inside the data
+        {first + Chunk(b, 299, 0), "damaged chunk data"},         // inflates to more
+        {first + Chunk(b, 301, 0), "damaged chunk data"},         // inflates to less
+        {first + Chunk(b, 300, 0).substr(0, 12) + "garbage" + Chunk(b, 300, 0).substr(19),
+         "damaged chunk data"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(inflate(c.stream, out, error)) << c.error;
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(out, a) << c.error;  // the chunks before the damage were handed on
+    }
+
+    // The largest chunk a writer can store is read; one byte more is refused.
+    const std::string full(kChunkSize, 'x');
+    EXPECT_TRUE(inflate(Chunk(full, kChunkSize, 0), out, error));
+    EXPECT_FALSE(inflate(Chunk(full + "x", kChunkSize + 1, 0), out, error));
+
+    // A sink that stops ends the reading.
+    int calls = 0;
+    EXPECT_FALSE(InflateChunks(good, [&](std::string_view) { return ++calls < 1; }));
+    EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
     setenv("SELVAR_SYSTEM_SETTINGS", (dir / "system.conf").c_str(), 1);
     setenv("SELVAR_USER_SETTINGS", (dir / "user.conf").c_str(), 1);
+    // Nor the program's home folder.
+    setenv("SELVAR_HOME", (dir / "home").c_str(), 1);
     ::testing::InitGoogleMock(&argc, argv);
     int result = RUN_ALL_TESTS();
     std::error_code ec;

@@ -262,6 +262,64 @@ if [ -n "${SELVAR_SIM:-}" ]; then
     grep -q '^  Чтение: p.ver = А1.03$' "$WORK/err" || fail "-v shows the reads"
     status 64 check --port "$port" extra
     status 64 check
+
+    # A whole configuration: read, save, show, write back, structure, poll.
+    export SELVAR_HOME="$WORK/home"
+    run readall a1 --port "$port" --bps 115200
+    [ "$STATUS" -eq 0 ] || fail "readall exits 0"
+    grep -q '^\[b\] Читаем ветвь ' "$WORK/out" || fail "bold branch lines are marked"
+    tail -n 1 "$WORK/out" | grep -q '^processed \([0-9]*\) of \1, failed 0$' || fail "readall counts"
+    run save a1 --port "$port" --bps 115200 "$WORK/a1.svx"
+    [ "$STATUS" -eq 0 ] && [ -s "$WORK/a1.svx" ] || fail "save writes the file"
+    run svx dump "$WORK/a1.svx"
+    [ "$STATUS" -eq 0 ] || fail "svx dump exits 0"
+    grep -q '^modification: Селвар-А1$' "$WORK/out" || fail "svx dump shows the modification"
+    grep -q '^access level: 2$' "$WORK/out" || fail "svx dump shows the level"
+    grep -q "^[0-9A-F]\{8\}	in.sl	1	2.500	" "$WORK/out" || fail "svx dump shows a record"
+    head -c 40 "$WORK/a1.svx" >"$WORK/cut.svx"
+    status 2 svx dump "$WORK/cut.svx"
+    status 2 svx dump "$WORK/missing.svx"
+    status 64 svx show "$WORK/a1.svx"
+    "$TOOL" write --port "$port" --modification a1 in.sl:1 7 >/dev/null 2>&1
+    run load "$WORK/a1.svx" --port "$port" --bps 115200 --write all
+    [ "$STATUS" -eq 0 ] || fail "load --write all exits 0"
+    grep -q '^opened .*a1.svx: Селвар-А1' "$WORK/out" || fail "load names the file"
+    ok "2.500" read --port "$port" --modification a1 in.sl:1
+    status 64 load "$WORK/a1.svx" --write some --port "$port"
+    status 64 load "$WORK/a1.svx" --write all
+    status 2 load "$WORK/cut.svx"
+    run structure a1 --port "$port" --bps 115200
+    [ "$STATUS" -eq 0 ] && grep -q '^Канал №1 ' "$WORK/out" && grep -q '^Ключ №8 ' "$WORK/out" ||
+        fail "structure lists channels and keys"
+    run poll a1 --port "$port" --bps 115200 --seconds 2 --record
+    [ "$STATUS" -eq 0 ] && [ -s "$WORK/out" ] || fail "poll prints values"
+    ls "$WORK/home/protocol/"*.log >/dev/null 2>&1 || fail "poll --record writes the day's log"
+    status 64 poll a1 --port "$port" --period 999
+    status 64 poll a1 --port "$port" in.sl:1
+    run dbf export "$WORK/a1.svx" "$WORK/a1.dbf"
+    [ "$STATUS" -eq 0 ] && [ -s "$WORK/a1.dbf" ] || fail "dbf export writes the table"
+    run dbf import "$WORK/a1.svx" "$WORK/a1.dbf" "$WORK/back.svx"
+    [ "$STATUS" -eq 0 ] && [ -s "$WORK/back.svx" ] || fail "dbf import saves the configuration"
+    status 64 dbf export "$WORK/a1.svx"
+    unset SELVAR_HOME
+    kill "$sim" 2>/dev/null
+    wait "$sim" 2>/dev/null
+
+    # Ctrl+C stops a read at its next parameter: a slow line, then SIGINT.
+    "$SELVAR_SIM" --modification b4 --pty --baud 1200 >"$WORK/sim-line" 2>/dev/null &
+    sim=$!
+    read -r port <"$WORK/sim-line"
+    checks=$((checks + 1))
+    "$TOOL" readall b4 --port "$port" >"$WORK/out" 2>"$WORK/err" &
+    reader=$!
+    sleep 1
+    kill -INT "$reader"
+    wait "$reader"
+    STATUS=$?
+    ARGS="readall b4 (interrupted)"
+    [ "$STATUS" -eq 1 ] || fail "an interrupted read exits 1"
+    grep -q 'stopped' "$WORK/err" || fail "an interrupted read says so"
+    tail -n 1 "$WORK/out" | grep -q '^processed [0-9]* of [0-9]*, failed 0$' || fail "counts after a stop"
     kill "$sim" 2>/dev/null
     wait "$sim" 2>/dev/null
 
@@ -287,6 +345,11 @@ if [ -n "${SELVAR_SIM:-}" ]; then
 fi
 status 201 read --port /dev/selvar-no-such-port dev
 status 201 check --port /dev/selvar-no-such-port
+status 201 readall a1 --port /dev/selvar-no-such-port
+status 64 readall zz --port /dev/selvar-no-such-port
+run help-text a1 in.sl:1
+[ "$STATUS" -eq 0 ] && grep -q '("in.sl")' "$WORK/out" || fail "help-text names the parameter"
+status 1 help-text a1 zz.zz
 
 printf '%d checks, %d failed\n' "$checks" "$failed"
 [ "$failed" -eq 0 ]

@@ -53,5 +53,16 @@ void ConfigurePort(const Args& args, Sio& port);
 // The device connection.
 int RunCheck(const Args& args, Io& io);
 
+// Whole configurations: the exchange operations, polling, .svx files,
+// the structure report, help texts, dBase tables.
+int RunReadAll(const Args& args, Io& io);
+int RunSave(const Args& args, Io& io);
+int RunLoad(const Args& args, Io& io);
+int RunStructure(const Args& args, Io& io);
+int RunHelpText(const Args& args, Io& io);
+int RunPoll(const Args& args, Io& io);
+int RunSvx(const Args& args, Io& io);
+int RunDbf(const Args& args, Io& io);
+
 // The measurement protocol files.
 int RunLog(const Args& args, Io& io);

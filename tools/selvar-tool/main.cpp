@@ -36,6 +36,29 @@ constexpr OptionDef kLinkOptions[] = {kHelp,
                                       {"--modification", true},
                                       {"-v", false}};
 
+constexpr OptionDef kOperationOptions[] = {
+    kHelp,           {"--port", true}, {"--bps", true},  {"--parity", true},
+    {"--len", true}, {"--sbit", true}, {"--alen", true}, {"--addr", true}};
+constexpr OptionDef kLoadOptions[] = {kHelp,
+                                      {"--port", true},
+                                      {"--bps", true},
+                                      {"--parity", true},
+                                      {"--len", true},
+                                      {"--sbit", true},
+                                      {"--alen", true},
+                                      {"--addr", true},
+                                      {"--write", true}};
+constexpr OptionDef kPollOptions[] = {kHelp,
+                                      {"--port", true},
+                                      {"--bps", true},
+                                      {"--parity", true},
+                                      {"--len", true},
+                                      {"--sbit", true},
+                                      {"--alen", true},
+                                      {"--addr", true},
+                                      {"--period", true},
+                                      {"--seconds", true},
+                                      {"--record", false}};
 constexpr OptionDef kLogOptions[] = {kHelp, {"--modification", true}};
 
 constexpr Command kCommands[] = {
@@ -76,6 +99,33 @@ constexpr Command kCommands[] = {
      "      [--alen 8|11] [--addr N] [--modification MOD] [-v]",
      "check the connection: the device, its modification and firmware; -v shows the reads",
      kLinkOptions, RunCheck},
+    {"readall", "MOD --port PORT [link options]",
+     "read every parameter of the configuration; the log, then the counts; Ctrl+C stops",
+     kOperationOptions, RunReadAll},
+    {"save", "MOD --port PORT [link options] OUT.svx",
+     "read every parameter and save the configuration file", kOperationOptions, RunSave},
+    {"load", "FILE.svx [--port PORT [link options] --write all|changed]",
+     "open a configuration file as a command-line run does (no questions), and write all "
+     "or the changed parameters into the device",
+     kLoadOptions, RunLoad},
+    {"svx", "dump FILE.svx",
+     "a configuration file as it stands: level, modification, common parameters, table, "
+     "then one record a line (key, name, index, value, error, need-update flags v/a/o)",
+     kNoOptions, RunSvx},
+    {"structure", "MOD --port PORT [link options]",
+     "read the structural parameters and print the structure report", kOperationOptions,
+     RunStructure},
+    {"help-text", "MOD NAME[:INDEX]", "the help text the tree shows for a parameter", kNoOptions,
+     RunHelpText},
+    {"poll",
+     "MOD --port PORT [link options] [--period MS] [--seconds S] [--record] [NAME[:INDEX]...]",
+     "poll operative parameters (all when none is named): one line per value (time, name, "
+     "address, value or error); --record appends them to the day's protocol log",
+     kPollOptions, RunPoll},
+    {"dbf", "export FILE.svx OUT.dbf | import FILE.svx IN.dbf [OUT.svx]",
+     "the configuration's parameters as a dBase table, or a table's values into the "
+     "configuration (saved to OUT.svx, else into FILE.svx); missing parameters on stderr",
+     kNoOptions, RunDbf},
     {"log", "dump FILE.log | dump ARCHIVE.var STREAM [--modification MOD] | pack [DIR]",
      "show a protocol log, one record a line (decoded with MOD's table), or pack the older "
      "logs of a protocol folder into their monthly archives",

@@ -1,0 +1,225 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "description/desc_branch.h"
+#include "device/device.h"
+#include "device/exchange_operations.h"
+#include "document/configuration_file.h"
+#include "elements/common_params.h"
+#include "protocol/protocol_files.h"
+
+struct CDeviceDescription;
+
+// The numbers of the main window's commands: the menus, the toolbar and the
+// tree's context menu all route to the document by them.
+namespace CommandId {
+constexpr int kCheckLink = 138;
+constexpr int kReadAll = 139;
+constexpr int kWriteAll = 140;
+constexpr int kSinglePoint = 141;
+constexpr int kForbidden = 146;
+constexpr int kWriteErrors = 147;
+constexpr int kParameterList = 154;
+constexpr int kWriteChanged = 256;
+constexpr int kInitialise = 263;
+constexpr int kSwitchModification = 264;
+constexpr int kStructureReport = 265;
+constexpr int kDeviceNetwork = 266;
+constexpr int kProgramNetwork = 268;
+constexpr int kInstantWrite = 271;
+constexpr int kReadStructure = 272;
+constexpr int kPreviousProblem = 278;
+constexpr int kNextProblem = 279;
+constexpr int kWriteChangedBranch = 281;
+constexpr int kCompareBranch = 282;
+constexpr int kReadBranch = 284;
+constexpr int kWriteBranch = 285;
+constexpr int kProtocolExport = 288;
+constexpr int kTransferAttributes = 294;
+constexpr int kDbfExport = 302;
+constexpr int kDbfImport = 303;
+constexpr int kAutoRead = 134;
+}  // namespace CommandId
+
+// What the modification wizard decided. The GUI runs its pages; a headless
+// caller answers with a fixed choice.
+struct WizardChoice {
+    const CDeviceDescription* modification = nullptr;
+    bool autoRead = false;
+    bool instantWrite = false;
+    std::array<int, 3> pendingNumbers{-1, -1, -1};
+    std::string title;
+    std::string secondText;
+};
+
+class ModificationWizard {
+  public:
+    virtual ~ModificationWizard() = default;
+    // None when the wizard was not finished with "Готово".
+    virtual std::optional<WizardChoice> Run() = 0;
+};
+
+// A wizard that always finishes with the same choice.
+class FixedWizard : public ModificationWizard {
+  public:
+    explicit FixedWizard(WizardChoice choice) : choice_(std::move(choice)) {}
+    std::optional<WizardChoice> Run() override { return choice_; }
+
+  private:
+    WizardChoice choice_;
+};
+
+// The document's views: the tree view and the main window as the document
+// sees them. Every call comes from the user-interface thread.
+class DocumentViews {
+  public:
+    virtual ~DocumentViews() = default;
+    // The trees are about to be deleted: forget every row of them.
+    virtual void Clear() {}
+    // Show the values again; fromTop scrolls to the first row.
+    virtual void Refresh(bool fromTop) { (void)fromTop; }
+    // A modal dialog of the view is up; refreshing now would disturb it.
+    virtual bool ModalDialogVisible() const { return false; }
+    // The wizard was cancelled: the program ends.
+    virtual void CloseMainWindow() {}
+};
+
+// The single document: one configuration of one controller. It owns the
+// device connection, the program's service parameters, the description trees
+// of the active modification and the protocol files, and carries out the
+// device commands of the main window.
+class CSelvarDoc : public Svx::LoadSteps {
+  public:
+    static constexpr const char* kUntitled = "Untitled";
+    static constexpr const char* kNoName = "Имя не задано";
+    static constexpr const char* kNoTree = "Дерево не определено";
+    static constexpr const char* kNoErrors = "Ошибочных параметров не обнаружено!";
+    static constexpr const char* kProtocolParameterName = Parameter::kServiceName;
+
+    // Creates the folders "protocol" and "temp" in the program's home.
+    CSelvarDoc();
+    // Ends polling and the exchange thread, then tears the configuration down.
+    ~CSelvarDoc() override;
+    CSelvarDoc(const CSelvarDoc&) = delete;
+    CSelvarDoc& operator=(const CSelvarDoc&) = delete;
+
+    Device& device() { return device_; }
+    Elements::CommonParams& common() { return common_; }
+    DescBranch* ConfigurationTree() const { return tree_.get(); }
+    DescBranch* OperativeTree() const { return operative_.get(); }
+    DescBranch* HiddenTree() const { return hidden_.get(); }
+    const CDeviceDescription* Modification() const { return modification_; }
+    // The parameter "    " naming the current protocol log file.
+    Parameter& ProtocolParameter() { return protocolParameter_; }
+    Protocol::ProtocolFiles& ProtocolFiles() { return *protocol_; }
+
+    // Hooks; each may be left null.
+    ModificationWizard* wizard = nullptr;
+    DocumentViews* views = nullptr;
+    ProgressRenderer* renderer = nullptr;  // null: a silent headless window
+    ProgressPresenter* presenter = nullptr;
+    // The parameter the wizard's pending number i goes to; none by default.
+    std::function<Parameter*(int)> pendingNumberTarget;
+
+    // --- the document's life ---
+    const std::string& Title() const { return title_; }
+    void SetTitle(const std::string& title);
+    const std::string& PathName() const { return path_; }
+    bool IsModified() const { return modified_; }
+    void SetModifiedFlag(bool modified) { modified_ = modified; }
+    void DeleteContents();
+
+    // The wizard runs when it is due (useWizard) and a wizard is installed;
+    // else the modification given (or the active one) is set up. False when
+    // the wizard was cancelled or the descriptions cannot be read.
+    bool SetUpConfiguration(const CDeviceDescription* modification, bool useWizard);
+    void TearDownConfiguration();
+    bool ConfigurationSetUp() const { return setUp_; }
+
+    bool NewDocument();
+    // Opens a configuration file; the failure is reported in a box that
+    // names the file.
+    bool OpenDocument(const std::string& path);
+    bool SaveDocument(const std::string& path);
+    // The error of the last failed open or save.
+    const std::string& LastError() const { return lastError_; }
+
+    bool openFileRequest = false;
+    bool refuseDocuments = false;
+    bool refreshAllowed = true;
+    std::array<int, 3> pendingNumbers{-1, -1, -1};
+    std::string pendingTitle;
+    std::string pendingSecondText;
+    // Asked for by the File menu's open command when openFileRequest turns a
+    // new-document request into it.
+    std::function<void()> openCommand;
+
+    // --- commands ---
+    // What the tree view has selected; none when nothing usable is.
+    using Selection = std::variant<std::monostate, Parameter*, DescBranch*>;
+    void SetSelection(Selection selection) { selection_ = selection; }
+
+    // Runs a device command. False when the document does not handle the
+    // number (the GUI's dialogs) or the command was refused.
+    bool OnCommand(int command);
+    // The check mark of a mode command (134, 271, 294).
+    bool IsChecked(int command) const;
+    // The silent connection check of the program's start (no boxes); the
+    // outcome goes into the link status. Returns the check's flags.
+    std::uint8_t CheckConnectionAtStart();
+    // Starts the exchange thread; the view calls this once the tree shows.
+    void StartExchange();
+
+    // The text of the structure report from the structure table.
+    std::string StructureListing() const;
+    // The help text of a parameter with its comment.
+    std::string HelpText(const Parameter& p) const;
+
+    // --- measurement protocol ---
+    bool recordProtocol = false;
+    // A polled value; appended to the current log while recording is on.
+    bool RecordPolledValue(const Parameter& p, std::time_t now);
+    // The one-second timer's step: at 09:12 the log name moves to the new
+    // day. True when the views should refresh.
+    bool ProtocolTick(std::time_t now);
+
+    // --- Svx::LoadSteps ---
+    std::string ActiveModification() override;
+    void SetUpConfiguration(const CDeviceDescription& description) override;
+    ParameterTable& Table() override { return device_.Table(); }
+
+  private:
+    LaunchContext Context();
+    bool RefuseWithoutTree(int command);
+    void AfterOperation(bool shown);
+    bool Initialise();
+    bool SwitchModification();
+    void ToggleInstantWrite();
+    void ToggleTransferAttributes();
+    void ApplyPendingNumbers();
+    void MakeProtocolParameter(std::time_t now);
+
+    Device device_;
+    Elements::CommonParams common_;
+    std::unique_ptr<DescBranch> tree_;
+    std::unique_ptr<DescBranch> operative_;
+    std::unique_ptr<DescBranch> hidden_;
+    const CDeviceDescription* modification_ = nullptr;
+    Parameter protocolParameter_;
+    std::unique_ptr<Protocol::ProtocolFiles> protocol_;
+    std::unique_ptr<ProgressRenderer> silentRenderer_;
+    Selection selection_;
+    std::string title_;
+    std::string path_;
+    std::string lastError_;
+    std::atomic<bool> modified_{false};  // reads on the exchange thread set it
+    bool setUp_ = false;
+};
