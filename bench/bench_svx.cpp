@@ -1,5 +1,8 @@
 // Saving and loading the largest configuration, each beside writing and
-// reading the same number of bytes with a plain buffered stream.
+// reading the same number of bytes with a plain buffered stream. A save is
+// written atomically (flushed to disk before it replaces the old file), so it
+// is also shown beside the same atomic write of plain bytes, and without the
+// file at all.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -11,6 +14,8 @@
 #include "description/parameter_table.h"
 #include "document/configuration_file.h"
 #include "elements/common_params.h"
+#include "platform/archive.h"
+#include "platform/settings_store.h"
 
 namespace {
 
@@ -73,6 +78,26 @@ void BM_PlainWrite(benchmark::State& state) {
     }
 }
 
+void BM_SaveToMemory(benchmark::State& state) {
+    Fixture& f = Shared();
+    if (!f.ok) return state.SkipWithError("description files missing: build first");
+    for (auto _ : state) {
+        Archive ar;
+        Svx::Save(ar, 2, "Селвар-Б4", f.common, f.table);
+        benchmark::DoNotOptimize(ar.Data().data());
+    }
+}
+
+void BM_PlainAtomicWrite(benchmark::State& state) {
+    Fixture& f = Shared();
+    if (!f.ok) return state.SkipWithError("description files missing: build first");
+    std::string error;
+    Svx::SaveFile(f.path, 2, "Селвар-Б4", f.common, f.table, error);
+    std::string bytes(std::filesystem::file_size(f.path), 'x');
+    for (auto _ : state)
+        WriteFileAtomically(f.plain, bytes);
+}
+
 void BM_LoadConfiguration(benchmark::State& state) {
     Fixture& f = Shared();
     if (!f.ok) return state.SkipWithError("description files missing: build first");
@@ -99,5 +124,7 @@ void BM_PlainRead(benchmark::State& state) {
 
 BENCHMARK(BM_SaveConfiguration)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainAtomicWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveToMemory)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadConfiguration)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainRead)->Unit(benchmark::kMillisecond);

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <unordered_map>
+#include <vector>
 
 #include "description/device_description.h"
 #include "description/parameter_table.h"
@@ -26,6 +26,98 @@ std::string DamagedText(const std::string& path, const std::string& detail) {
     return "Файл '" + path + "' поврежден или не является файлом конфигурации (" + detail + ").";
 }
 
+// Room for a typical saved parameter: key, short texts and the fixed fields.
+constexpr std::size_t kBytesPerRecord = 48;
+constexpr std::size_t kHeaderBytes = 512;
+
+// Parameters by record key; of two with one key the first added stays. Open
+// addressing in one array: a load looks up every record.
+class KeyIndex {
+  public:
+    explicit KeyIndex(std::size_t count) {
+        std::size_t size = 16;
+        while (size < 2 * count)
+            size *= 2;
+        slots_.resize(size);
+        mask_ = size - 1;
+    }
+    void Add(std::uint32_t key, Parameter* p) {
+        for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
+            Slot& s = slots_[i];
+            if (!s.parameter) {
+                s = {key, p};
+                return;
+            }
+            if (s.key == key) return;
+        }
+    }
+    Parameter* Find(std::uint32_t key) const {
+        for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
+            const Slot& s = slots_[i];
+            if (!s.parameter) return nullptr;
+            if (s.key == key) return s.parameter;
+        }
+    }
+
+  private:
+    struct Slot {
+        std::uint32_t key = 0;
+        Parameter* parameter = nullptr;
+    };
+    std::size_t Home(std::uint32_t key) const {
+        // The name hash sits in the low half and the index in the high one: mix both.
+        return static_cast<std::size_t>((key * 0x9E3779B1u) >> 7) & mask_;
+    }
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
+
+// RecordKey for parameters in table order. The entries of an indexed
+// parameter follow each other under one name, so its hash is worked out once
+// for the run.
+class RecordKeys {
+  public:
+    std::uint32_t operator()(const Parameter& p) {
+        if (!known_ || p.name != name_) {
+            name_ = p.name;
+            hash_ = p.Hash();
+            known_ = true;
+        }
+        std::uint32_t index =
+            p.hasLinearIndex ? static_cast<std::uint32_t>(p.linearIndex) : 0xFFFFu;
+        return (index << 16) + hash_;
+    }
+
+  private:
+    std::string name_;
+    std::uint16_t hash_ = 0;
+    bool known_ = false;
+};
+
+// The whole file; false when it cannot be opened. A regular file is read in
+// one piece; anything else as it comes, since its size says nothing.
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::error_code ec;
+    const bool regular = std::filesystem::is_regular_file(path, ec);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::streamoff size = -1;
+    if (regular && in.seekg(0, std::ios::end)) {
+        size = in.tellg();
+        in.seekg(0);
+    }
+    if (size < 0 || !in) {
+        in.clear();
+        in.seekg(0);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return true;
+    }
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
 }  // namespace
 
 std::uint32_t RecordKey(const Parameter& p) {
@@ -35,6 +127,7 @@ std::uint32_t RecordKey(const Parameter& p) {
 
 void Save(Archive& ar, int accessLevel, const std::string& modification,
           Elements::CommonParams& common, const ParameterTable& table) {
+    if (ar.IsStoring()) ar.Reserve(ar.Size() + kHeaderBytes + table.Size() * kBytesPerRecord);
     ar.WriteI32(accessLevel);
     ar.WriteText(modification);
     common.Serialize(ar);
@@ -44,9 +137,10 @@ void Save(Archive& ar, int accessLevel, const std::string& modification,
     for (const Parameter& p : table.All())
         if (!p.pollTimer) ++records;
     ar.WriteI32(records);
+    RecordKeys keyOf;
     for (Parameter& p : table.All()) {
         if (p.pollTimer) continue;
-        ar.WriteU32(RecordKey(p));
+        ar.WriteU32(keyOf(p));
         p.Serialize(ar);
     }
 }
@@ -55,7 +149,8 @@ bool SaveFile(const std::string& path, int accessLevel, const std::string& modif
               Elements::CommonParams& common, const ParameterTable& table, std::string& error) {
     Archive ar;
     Save(ar, accessLevel, modification, common, table);
-    std::string bytes(ar.Data().begin(), ar.Data().end());
+    const std::vector<std::uint8_t>& data = ar.Data();
+    std::string bytes(reinterpret_cast<const char*>(data.data()), data.size());
     if (!WriteFileAtomically(path, bytes)) {
         error = "Не удается записать файл '" + path + "'.";
         return false;
@@ -95,7 +190,7 @@ LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool com
             error = "Файл сохранен на базе таблицы параметров '" + tableName +
                     "',\nа сейчас активна таблица '" + BaseName(table.fileName) + "'!";
             ShowMessage(error, {}, MessageIcon::Error, MessageButtons::Ok);
-            return LoadResult::Failed;
+            return LoadResult::Refused;
         }
         std::int32_t size = ar.ReadI32();
         ar.ReadI32();  // the record count: the records run to the end of the file
@@ -106,17 +201,17 @@ LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool com
                 "Предупреждение", MessageIcon::Information, MessageButtons::Ok);
 
         // Two parameters with one key: the first in table order takes the record.
-        std::unordered_map<std::uint32_t, Parameter*> byKey;
+        KeyIndex byKey(table.Size());
+        RecordKeys keyOf;
         for (Parameter& p : table.All())
-            if (!p.pollTimer) byKey.emplace(RecordKey(p), &p);
+            if (!p.pollTimer) byKey.Add(keyOf(p), &p);
 
         MainWindowNotifications& notices = Notifications();
         notices.ProgressOn();
         while (ar.Size() - ar.Position() >= 4) {
             notices.ProgressPosition(static_cast<int>(ar.Position() * 100 / ar.Size()));
-            auto it = byKey.find(ar.ReadU32());
-            if (it != byKey.end()) {
-                it->second->Serialize(ar);
+            if (Parameter* p = byKey.Find(ar.ReadU32())) {
+                p->Serialize(ar);
             } else {
                 Parameter unmatched;
                 unmatched.Serialize(ar);
@@ -133,13 +228,11 @@ LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool com
 
 LoadResult LoadFile(const std::string& path, LoadSteps& steps, bool commandLineRun,
                     std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes)) {
         error = "Не удается открыть файл '" + path + "'.";
         return LoadResult::Failed;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
     Archive ar(std::move(bytes));
     return Load(ar, path, steps, commandLineRun, error);
 }

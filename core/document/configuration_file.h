@@ -41,6 +41,7 @@ enum class LoadResult {
     LevelKept,  // the password was not given: the load ended early, successfully
     Declined,   // the user kept the current modification
     Failed,     // a damaged or foreign file; the reason is in `error`
+    Refused,    // failed like Failed, and the user has been shown why
 };
 
 LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool commandLineRun,

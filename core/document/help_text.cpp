@@ -49,9 +49,12 @@ std::string ParameterRangeText(const Parameter& p) {
 }
 
 std::string ParameterHelpText(const Parameter& p, const std::string& comment) {
-    std::string first = p.DisplayDescription() + " (\"" + p.name + "\")";
+    // Each part is a line of the help pane.
+    std::string first = p.DisplayDescription() + " (\"" + p.name + "\")\n";
+    std::string range = ParameterRangeText(p);
+    if (!range.empty()) range += '\n';
     std::string commentPart = comment.empty() ? std::string() : kCommentPrefix + comment;
-    return first + ParameterRangeText(p) + commentPart;
+    return first + range + commentPart;
 }
 
 std::string ParameterHelpText(const Parameter& p, const CDeviceDescription& modification) {

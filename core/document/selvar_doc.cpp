@@ -207,9 +207,13 @@ bool CSelvarDoc::OpenDocument(const std::string& path) {
     DeleteContents();
     std::string error;
     Svx::LoadResult result = Svx::LoadFile(path, *this, Startup().driven, error);
-    if (result == Svx::LoadResult::Failed || result == Svx::LoadResult::Declined) {
+    if (result == Svx::LoadResult::Refused || result == Svx::LoadResult::Declined) {
         lastError_ = error;
-        if (!error.empty() && !Startup().driven) ShowMessage(error, "", MessageIcon::Exclamation);
+        return false;
+    }
+    if (result == Svx::LoadResult::Failed) {
+        lastError_ = error;
+        if (!Startup().driven) ShowMessage(error, "", MessageIcon::Exclamation);
         return false;
     }
     path_ = path;

@@ -133,14 +133,68 @@ bool LabelAt(std::string_view type, std::int64_t index, std::string& out) {
     return found;
 }
 
+// A label part as shown, without what trails it: '_' is shown as ' ', and
+// blanks and control characters at the end do not count.
+std::string_view TrimShownLabel(std::string_view part) {
+    while (!part.empty() && (static_cast<unsigned char>(part.back()) <= 32 || part.back() == '_'))
+        part.remove_suffix(1);
+    return part;
+}
+
+char AsciiLower(unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
+
+// Whether two label texts read the same, '_' taken as ' ' and case not
+// minded. Labels are compared for every saved value, so the common cases
+// are settled without building the shown texts.
+bool SameShownLabel(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto ca = static_cast<unsigned char>(a[i] == '_' ? ' ' : a[i]);
+        auto cb = static_cast<unsigned char>(b[i] == '_' ? ' ' : b[i]);
+        if (ca == cb) continue;
+        if (ca >= 0x80 || cb >= 0x80) return EqualsNoCase(ShownLabel(a), ShownLabel(b));
+        if (AsciiLower(ca) != AsciiLower(cb)) return false;
+    }
+    return true;
+}
+
+// A text without letters, blanks, '_' or non-ASCII characters (a number, as
+// saved values of enumerations are) equals a label only byte for byte.
+bool IsPlainText(std::string_view text) {
+    if (text.empty()) return false;
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c <= 32 || c >= 0x80 || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            return false;
+    }
+    return true;
+}
+
+// FindLabel for a plain text: the text is looked for in the type text
+// directly instead of label by label.
+int FindPlainLabel(std::string_view type, std::string_view wanted, int limit) {
+    for (std::size_t pos = type.find(wanted); pos != std::string_view::npos;
+         pos = type.find(wanted, pos + 1)) {
+        if (pos != 0 && type[pos - 1] != ':') continue;
+        std::size_t stop = std::min(type.find(':', pos), type.size());
+        if (TrimShownLabel(type.substr(pos, stop - pos)).size() != wanted.size()) continue;
+        auto index = std::count(type.begin(), type.begin() + static_cast<std::ptrdiff_t>(pos), ':');
+        return index < limit ? static_cast<int>(index) : -1;
+    }
+    return -1;
+}
+
 // Index of the first of the first `limit` labels equal to the text (case,
 // '_' against ' ' and trailing blanks not minded); -1 when none.
 int FindLabel(std::string_view type, std::string_view text, int limit) {
-    std::string wanted = ShownLabel(TrimControls(text));
+    std::string_view wanted = TrimControls(text);
+    if (IsPlainText(wanted)) return FindPlainLabel(type, wanted, limit);
     int found = -1;
     ForEachLabel(type, [&](int i, std::string_view part) {
         if (i >= limit) return true;
-        if (EqualsNoCase(TrimControls(ShownLabel(part)), wanted)) found = i;
+        if (SameShownLabel(TrimShownLabel(part), wanted)) found = i;
         return found >= 0;
     });
     return found;
@@ -515,7 +569,7 @@ int DecodeEnumeration(const MyConverter& c, const Answer& in, std::string& text)
 // names is an enumeration.
 
 struct TypeRow {
-    const char* name;
+    std::string_view name;
     bool wholeText;
     Encoder encode;  // null: not encodable
     Decoder decode;  // null: not decodable
@@ -541,10 +595,29 @@ constexpr TypeRow kTypeRows[] = {
     {MyConverter::kUnknownType, true, nullptr, nullptr},
 };
 
-const TypeRow* FindTypeRow(std::string_view type) {
-    std::string_view first = type.substr(0, type.find(':'));
+constexpr std::size_t LongestTypeName() {
+    std::size_t longest = 0;
     for (const TypeRow& row : kTypeRows)
-        if (EqualsNoCase(row.wholeText ? type : first, row.name)) return &row;
+        longest = std::max(longest, row.name.size());
+    return longest;
+}
+
+// Asked for every value saved or loaded; enumeration texts are long, so only
+// as much of the text is looked at as a type name can fill.
+const TypeRow* FindTypeRow(std::string_view type) {
+    std::size_t colon = type.substr(0, LongestTypeName() + 1).find(':');
+    // Without a colon that near the start, the first part is too long for any name.
+    std::string_view first = colon == std::string_view::npos ? type : type.substr(0, colon);
+    for (const TypeRow& row : kTypeRows) {
+        std::string_view candidate = row.wholeText ? type : first;
+        if (candidate.size() != row.name.size()) continue;
+        // Most rows differ in the first letter already; case folding never
+        // turns a non-ASCII letter into an ASCII one.
+        auto c = static_cast<unsigned char>(candidate.front());
+        auto r = static_cast<unsigned char>(row.name.front());
+        if ((c < 0x80) != (r < 0x80) || (c < 0x80 && AsciiLower(c) != AsciiLower(r))) continue;
+        if (EqualsNoCase(candidate, row.name)) return &row;
+    }
     return nullptr;
 }
 
@@ -883,13 +956,15 @@ std::vector<std::string> MyConverter::Labels() const {
     return labels;
 }
 
-std::string MyConverter::LabelToIndexText(std::string_view label) const {
-    if (!IsEnumeration()) return std::string(label);
-    return Format("%d", FindLabel(type, label, std::numeric_limits<int>::max()));
+namespace {
+
+// The saved forms of an enumeration value, for a type known to be one.
+std::string IndexTextOfLabel(std::string_view type, std::string_view label) {
+    return std::to_string(FindLabel(type, label, std::numeric_limits<int>::max()));
 }
 
-std::string MyConverter::IndexTextToLabel(std::string_view text) const {
-    if (!IsEnumeration() || text.empty() || text == kNoData) return std::string(text);
+std::string LabelOfIndexText(std::string_view type, std::string_view text) {
+    if (text.empty() || text == MyConverter::kNoData) return std::string(text);
     std::string label;
     // Only a text that is wholly a number is an index, so that labels such as
     // "5 мин" or "9600" are still found by their text.
@@ -897,7 +972,19 @@ std::string MyConverter::IndexTextToLabel(std::string_view text) const {
     if (WholeInt(text, index) && LabelAt(type, index, label)) return label;
     int found = FindLabel(type, text, std::numeric_limits<int>::max());
     if (found >= 0 && LabelAt(type, found, label)) return label;
-    return kNoData;
+    return MyConverter::kNoData;
+}
+
+}  // namespace
+
+std::string MyConverter::LabelToIndexText(std::string_view label) const {
+    if (!IsEnumeration()) return std::string(label);
+    return IndexTextOfLabel(type, label);
+}
+
+std::string MyConverter::IndexTextToLabel(std::string_view text) const {
+    if (!IsEnumeration()) return std::string(text);
+    return LabelOfIndexText(type, text);
 }
 
 std::string MyConverter::IndexToLabel(int index) const {
@@ -935,9 +1022,13 @@ std::string MyConverter::FitText(std::string_view text, bool useDecimals) const 
 }
 
 void MyConverter::Serialize(Archive& ar) {
+    const bool enumeration = IsEnumeration();
     if (ar.IsStoring()) {
         ar.WriteText(name);
-        ar.WriteText(LabelToIndexText(value));
+        if (enumeration)
+            ar.WriteText(IndexTextOfLabel(type, value));
+        else
+            ar.WriteText(value);
         return;
     }
     // Both texts are read before anything changes, so that a damaged archive
@@ -945,5 +1036,8 @@ void MyConverter::Serialize(Archive& ar) {
     std::string storedName = ar.ReadText();
     std::string stored = ar.ReadText();
     name = std::move(storedName);
-    value = IndexTextToLabel(stored);
+    if (enumeration)
+        value = LabelOfIndexText(type, stored);
+    else
+        value = std::move(stored);
 }

@@ -285,30 +285,82 @@ void Parameter::FromRecord(const SavedRecord& r) {
     privacy = r[rec::kPrivacy];
 }
 
+namespace {
+
+// The fixed parts of a saved parameter around its error text: index flag,
+// index, device address and the two writability bytes before it; the three
+// need-update bytes, the access and owner attributes, privacy and the table
+// flag after it. Each part goes through the archive in one piece.
+constexpr std::size_t kHeadSize = 11;
+constexpr std::size_t kTailSize = 10;
+
+void PutLe32(std::uint8_t* out, std::int32_t v) {
+    auto u = static_cast<std::uint32_t>(v);
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+
+std::int32_t GetLe32(const std::uint8_t* in) {
+    return static_cast<std::int32_t>(in[0] | (in[1] << 8) | (in[2] << 16) |
+                                     (static_cast<std::uint32_t>(in[3]) << 24));
+}
+
+bool Fits(const Archive& ar, std::size_t size) {
+    return ar.Size() - ar.Position() >= size;
+}
+
+}  // namespace
+
 void Parameter::Serialize(Archive& ar) {
     MyConverter::Serialize(ar);
     if (ar.IsStoring()) {
-        ar.WriteBool(hasLinearIndex);
-        ar.WriteI32(linearIndex);
-        ar.WriteI32(deviceAddress);
-        ar.WriteBool(writable);
-        ar.WriteBool(treeWritable);
+        std::uint8_t head[kHeadSize];
+        head[0] = hasLinearIndex ? 1 : 0;
+        PutLe32(head + 1, linearIndex);
+        PutLe32(head + 5, deviceAddress);
+        head[9] = writable ? 1 : 0;
+        head[10] = treeWritable ? 1 : 0;
+        ar.WriteBytes(head, sizeof head);
         ar.WriteText(error);
-        ar.WriteBool(needUpdate);
-        ar.WriteBool(needUpdateAccess);
-        ar.WriteBool(needUpdateOwner);
-        ar.WriteU8(accessAttribute);
-        ar.WriteU8(ownerAttribute);
-        ar.WriteI32(privacy);
-        ar.WriteBool(tableFlag);
+        std::uint8_t tail[kTailSize];
+        tail[0] = needUpdate ? 1 : 0;
+        tail[1] = needUpdateAccess ? 1 : 0;
+        tail[2] = needUpdateOwner ? 1 : 0;
+        tail[3] = accessAttribute;
+        tail[4] = ownerAttribute;
+        PutLe32(tail + 5, privacy);
+        tail[9] = tableFlag ? 1 : 0;
+        ar.WriteBytes(tail, sizeof tail);
+        return;
+    }
+    // A part that runs past the end of the data is read field by field, so
+    // that a damaged file fails at the same field as always.
+    if (Fits(ar, kHeadSize)) {
+        std::uint8_t head[kHeadSize];
+        ar.ReadBytes(head, sizeof head);
+        hasLinearIndex = head[0] != 0;
+        linearIndex = GetLe32(head + 1);
+        deviceAddress = GetLe32(head + 5);
+        // head[9], head[10]: writability comes from the description, never from a file.
     } else {
         hasLinearIndex = ar.ReadBool();
         linearIndex = ar.ReadI32();
         deviceAddress = ar.ReadI32();
-        // Writability comes from the description, never from a file.
         ar.ReadU8();
         ar.ReadU8();
-        error = ar.ReadText();
+    }
+    error = ar.ReadText();
+    if (Fits(ar, kTailSize)) {
+        std::uint8_t tail[kTailSize];
+        ar.ReadBytes(tail, sizeof tail);
+        needUpdate = tail[0] != 0;
+        needUpdateAccess = tail[1] != 0;
+        needUpdateOwner = tail[2] != 0;
+        accessAttribute = tail[3];
+        ownerAttribute = tail[4];
+        privacy = GetLe32(tail + 5);
+        tableFlag = tail[9] != 0;
+    } else {
         needUpdate = ar.ReadBool();
         needUpdateAccess = ar.ReadBool();
         needUpdateOwner = ar.ReadBool();

@@ -27,6 +27,8 @@ class Archive {
     bool IsLoading() const { return !storing_; }
 
     // Storing.
+    // Room for size bytes in all, so that a store of known size grows once.
+    void Reserve(std::size_t size);
     void WriteU8(std::uint8_t v);
     void WriteBool(bool v) { WriteU8(v ? 1 : 0); }
     void WriteU16(std::uint16_t v);
@@ -47,6 +49,8 @@ class Archive {
     void ReadBytes(void* out, std::size_t size);
     std::string ReadText();     // converted to UTF-8
     std::string ReadRawText();  // the code-page bytes as stored
+    // The same without a copy; valid while the archive lives unchanged.
+    std::string_view ReadRawTextView();
 
     bool AtEnd() const { return pos_ >= data_.size(); }
     std::size_t Position() const { return pos_; }

@@ -123,7 +123,8 @@ TEST_F(SvxTest, ForeignTablesAndSizesAreReported) {
     other.table.fileName = "parameters1.zip";
     Archive ar(Saved());
     std::string error;
-    EXPECT_EQ(Svx::Load(ar, "f.svx", other, false, error), Svx::LoadResult::Failed);
+    EXPECT_EQ(Svx::Load(ar, "f.svx", other, false, error), Svx::LoadResult::Refused);
+    EXPECT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(error,
               "Файл сохранен на базе таблицы параметров 'parameters2.zip',\nа сейчас активна "
               "таблица 'parameters1.zip'!");

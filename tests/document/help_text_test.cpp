@@ -35,12 +35,12 @@ TEST_F(HelpTextTest, WholeTextJoinsDescriptionRangeAndComment) {
     p.minValue = -5;
     p.maxValue = 17;
     EXPECT_EQ(ParameterHelpText(p, "Выбор датчика"),
-              "Тип входа (\"in.sl\")ДИАПАЗОН ЗНАЧЕНИЙ: Значение должно быть целого типа, от -5 "
-              "до 17.КОММЕНТАРИЙ: Выбор датчика");
+              "Тип входа (\"in.sl\")\nДИАПАЗОН ЗНАЧЕНИЙ: Значение должно быть целого типа, от -5 "
+              "до 17.\nКОММЕНТАРИЙ: Выбор датчика");
     // The tree's own label is what the user sees; no comment adds nothing.
     p.treeLabel = "Вход";
     p.maxValue = p.minValue;
-    EXPECT_EQ(ParameterHelpText(p, ""), "Вход (\"in.sl\")");
+    EXPECT_EQ(ParameterHelpText(p, ""), "Вход (\"in.sl\")\n");
 }
 
 TEST_F(HelpTextTest, RangeByTypeWithoutRegardToCase) {
@@ -79,7 +79,7 @@ TEST_F(HelpTextTest, NoRangeWhenEmptyOrOperative) {
     p.pollTimer = std::make_unique<Timer>();
     EXPECT_EQ(Range("float", 0, 100, 1), "");
     EXPECT_EQ(ParameterHelpText(p, "Текущее значение"),
-              "Измерение (\"rEAd\")КОММЕНТАРИЙ: Текущее значение");
+              "Измерение (\"rEAd\")\nКОММЕНТАРИЙ: Текущее значение");
 }
 
 TEST_F(HelpTextTest, CommentFromTheModificationKeepsOnePrefix) {
@@ -90,7 +90,7 @@ TEST_F(HelpTextTest, CommentFromTheModificationKeepsOnePrefix) {
     const CDeviceDescription* b4 = FindDeviceDescription("b4");
     ASSERT_NE(b4, nullptr);
     EXPECT_EQ(ParameterHelpText(p, *b4),
-              "Задержка (\"del\")КОММЕНТАРИЙ: Параметр блокирует переключение состояния "
+              "Задержка (\"del\")\nКОММЕНТАРИЙ: Параметр блокирует переключение состояния "
               "Инспектора на заданное время.");
 }
 

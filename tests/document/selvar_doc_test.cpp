@@ -277,6 +277,21 @@ TEST_F(Document, SavedFilesOpenWithTheirModificationAndReportDamage) {
     EXPECT_NE(boxes.boxes[0].text.find("cut.svx"), std::string::npos);
     EXPECT_EQ(doc->PathName(), File("a1.svx"));
 
+    // Another table: the loader's own box, and no second one.
+    {
+        ParameterTable foreign;
+        foreign.fileName = "/elsewhere/parameters9.zip";
+        std::string error;
+        ASSERT_TRUE(Svx::SaveFile(File("foreign.svx"), Access::kFull, "Селвар-А1", doc->common(),
+                                  foreign, error));
+    }
+    boxes.boxes.clear();
+    EXPECT_FALSE(doc->OpenDocument(File("foreign.svx")));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(
+        boxes.boxes[0].text.rfind("Файл сохранен на базе таблицы параметров 'parameters9.zip'", 0),
+        0u);
+
     // A driven write of a missing file fails with the file-missing outcome.
     boxes.boxes.clear();
     Startup().driven = true;

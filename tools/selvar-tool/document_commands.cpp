@@ -269,7 +269,8 @@ int RunHelpText(const Args& args, Io& io) {
                << args.Operands()[1] << '\n';
         return kFailures;
     }
-    io.out << doc.HelpText(*p) << '\n';
+    std::string text = doc.HelpText(*p);
+    io.out << text << (text.ends_with('\n') ? "" : "\n");
     return Exit::kOk;
 }
 
