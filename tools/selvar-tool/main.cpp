@@ -1,5 +1,6 @@
 // selvar-tool: the frame codec and the value conversions of the core, one
 // subcommand per operation, for engineers and scripts.
+#include <array>
 #include <exception>
 #include <iostream>
 #include <span>
@@ -25,40 +26,26 @@ constexpr OptionDef kDecodeOptions[] = {
 constexpr OptionDef kParseOptions[] = {
     kHelp, {"--type", true}, {"--decimals", true}, {"--min", true}, {"--max", true}};
 
-constexpr OptionDef kLinkOptions[] = {kHelp,
-                                      {"--port", true},
-                                      {"--bps", true},
-                                      {"--parity", true},
-                                      {"--len", true},
-                                      {"--sbit", true},
-                                      {"--alen", true},
-                                      {"--addr", true},
-                                      {"--modification", true},
-                                      {"-v", false}};
-
+// The port and its settings, shared by every command that talks to a device.
 constexpr OptionDef kOperationOptions[] = {
     kHelp,           {"--port", true}, {"--bps", true},  {"--parity", true},
     {"--len", true}, {"--sbit", true}, {"--alen", true}, {"--addr", true}};
-constexpr OptionDef kLoadOptions[] = {kHelp,
-                                      {"--port", true},
-                                      {"--bps", true},
-                                      {"--parity", true},
-                                      {"--len", true},
-                                      {"--sbit", true},
-                                      {"--alen", true},
-                                      {"--addr", true},
-                                      {"--write", true}};
-constexpr OptionDef kPollOptions[] = {kHelp,
-                                      {"--port", true},
-                                      {"--bps", true},
-                                      {"--parity", true},
-                                      {"--len", true},
-                                      {"--sbit", true},
-                                      {"--alen", true},
-                                      {"--addr", true},
-                                      {"--period", true},
-                                      {"--seconds", true},
-                                      {"--record", false}};
+
+template <std::size_t N, std::size_t M>
+constexpr std::array<OptionDef, N + M> Join(const OptionDef (&a)[N], const OptionDef (&b)[M]) {
+    std::array<OptionDef, N + M> out{};
+    for (std::size_t i = 0; i < N; ++i)
+        out[i] = a[i];
+    for (std::size_t i = 0; i < M; ++i)
+        out[N + i] = b[i];
+    return out;
+}
+
+constexpr auto kLinkOptions = Join(kOperationOptions, {{"--modification", true}, {"-v", false}});
+constexpr auto kLoadOptions = Join(kOperationOptions, {{"--write", true}});
+constexpr auto kPollOptions =
+    Join(kOperationOptions, {{"--period", true}, {"--seconds", true}, {"--record", false}});
+
 constexpr OptionDef kLogOptions[] = {kHelp, {"--modification", true}};
 
 constexpr Command kCommands[] = {
