@@ -7,6 +7,7 @@
 #include "description/device_description.h"
 #include "description/parameter_table.h"
 #include "document/access_level.h"
+#include "document/configuration_contents.h"
 #include "document/configuration_file.h"
 #include "platform/archive.h"
 
@@ -40,5 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     Svx::Load(ar, "fuzz.svx", steps, true, error);
     Access::SetLevel(Access::kFull);
+    // The same bytes as the file viewer reads them.
+    Archive again(std::vector<std::uint8_t>(data, data + size));
+    Svx::Contents contents;
+    Svx::ReadContents(again, "fuzz.svx", contents, error);
     return 0;
 }

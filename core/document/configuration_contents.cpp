@@ -16,6 +16,10 @@ bool ReadContents(const std::string& path, Contents& contents, std::string& erro
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
     Archive ar(std::move(bytes));
+    return ReadContents(ar, path, contents, error);
+}
+
+bool ReadContents(Archive& ar, const std::string& path, Contents& contents, std::string& error) {
     try {
         contents.accessLevel = ar.ReadI32();
         contents.modification = ar.ReadText();
@@ -34,11 +38,11 @@ bool ReadContents(const std::string& path, Contents& contents, std::string& erro
         contents.tableSize = ar.ReadI32();
         contents.recordCount = ar.ReadI32();
         while (ar.Size() - ar.Position() >= 4) {
-            Contents::Record record;
-            record.key = ar.ReadU32();
-            record.parameter = std::make_unique<Parameter>();
-            record.parameter->Serialize(ar);
-            contents.records.push_back(std::move(record));
+            const std::uint32_t key = ar.ReadU32();
+            Parameter p;
+            p.Serialize(ar);
+            ++contents.recordsRead;
+            if (contents.onRecord) contents.onRecord(key, p);
         }
         return true;
     } catch (const ArchiveError& e) {

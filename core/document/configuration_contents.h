@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "model/parameter.h"
+
+class Archive;
 
 namespace Svx {
 
@@ -19,15 +22,16 @@ struct Contents {
     std::string tableName;
     std::int32_t tableSize = 0;
     std::int32_t recordCount = 0;  // as stored; the records run to the end
-    struct Record {
-        std::uint32_t key = 0;
-        std::unique_ptr<Parameter> parameter;
-    };
-    std::vector<Record> records;
+    // Each record as it is read, so that a file is shown without holding
+    // all its records.
+    std::function<void(std::uint32_t key, const Parameter& p)> onRecord;
+    std::size_t recordsRead = 0;
 };
 
 // False with the reason (naming the file) when the file cannot be read or
 // is damaged; the records before the damage are kept.
 bool ReadContents(const std::string& path, Contents& contents, std::string& error);
+// The same over the bytes of a file; path only names it in the reason.
+bool ReadContents(Archive& ar, const std::string& path, Contents& contents, std::string& error);
 
 }  // namespace Svx

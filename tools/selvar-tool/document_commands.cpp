@@ -335,27 +335,35 @@ int RunPoll(const Args& args, Io& io) {
 int RunSvx(const Args& args, Io& io) {
     args.ExpectOperands(2, 2, "dump and FILE.svx");
     if (args.Operands()[0] != "dump") throw UsageError("svx takes dump FILE.svx");
+    // The header comes first in the file; it is printed before the first
+    // record, or at the end when there is none.
     Svx::Contents contents;
+    bool headerShown = false;
+    auto showHeader = [&] {
+        if (headerShown) return;
+        headerShown = true;
+        io.out << "access level: " << contents.accessLevel << '\n'
+               << "modification: " << contents.modification << '\n'
+               << "common parameters: " << contents.commonName << '\n';
+        for (const auto& p : contents.common)
+            io.out << "  " << p->name << " = " << p->value << '\n';
+        io.out << "table: " << contents.tableName << ", " << contents.tableSize << " parameters, "
+               << contents.recordCount << " records\n";
+    };
+    contents.onRecord = [&](std::uint32_t key, const Parameter& p) {
+        showHeader();
+        io.out << Format("%08X", key) << '\t' << p.name << '\t'
+               << (p.hasLinearIndex ? std::to_string(p.linearIndex) : "-") << '\t' << p.value
+               << '\t' << p.error << '\t' << (p.needUpdate ? 'v' : '-')
+               << (p.needUpdateAccess ? 'a' : '-') << (p.needUpdateOwner ? 'o' : '-') << '\n';
+    };
     std::string error;
     bool ok = Svx::ReadContents(args.Operands()[1], contents, error);
     if (!ok && contents.modification.empty()) {
         io.err << "selvar-tool: " << error << '\n';
         return kFileFailed;
     }
-    io.out << "access level: " << contents.accessLevel << '\n'
-           << "modification: " << contents.modification << '\n'
-           << "common parameters: " << contents.commonName << '\n';
-    for (const auto& p : contents.common)
-        io.out << "  " << p->name << " = " << p->value << '\n';
-    io.out << "table: " << contents.tableName << ", " << contents.tableSize << " parameters, "
-           << contents.recordCount << " records\n";
-    for (const Svx::Contents::Record& r : contents.records) {
-        const Parameter& p = *r.parameter;
-        io.out << Format("%08X", r.key) << '\t' << p.name << '\t'
-               << (p.hasLinearIndex ? std::to_string(p.linearIndex) : "-") << '\t' << p.value
-               << '\t' << p.error << '\t' << (p.needUpdate ? 'v' : '-')
-               << (p.needUpdateAccess ? 'a' : '-') << (p.needUpdateOwner ? 'o' : '-') << '\n';
-    }
+    showHeader();
     if (!ok) {
         io.err << "selvar-tool: " << error << '\n';
         return kFileFailed;
