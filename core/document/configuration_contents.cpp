@@ -41,7 +41,6 @@ bool ReadContents(Archive& ar, const std::string& path, Contents& contents, std:
             const std::uint32_t key = ar.ReadU32();
             Parameter p;
             p.Serialize(ar);
-            ++contents.recordsRead;
             if (contents.onRecord) contents.onRecord(key, p);
         }
         return true;

@@ -25,7 +25,6 @@ struct Contents {
     // Each record as it is read, so that a file is shown without holding
     // all its records.
     std::function<void(std::uint32_t key, const Parameter& p)> onRecord;
-    std::size_t recordsRead = 0;
 };
 
 // False with the reason (naming the file) when the file cannot be read or

@@ -70,8 +70,7 @@ CSelvarDoc::CSelvarDoc() {
 }
 
 CSelvarDoc::~CSelvarDoc() {
-    StopPolling(device_, [] { StopExchangeThread(); });
-    StopExchangeThread();
+    StopBackgroundWork();
     TearDownConfiguration();
     device_.onReadCompleted = nullptr;
 }
@@ -154,8 +153,7 @@ std::string CSelvarDoc::ActiveModification() {
 }
 
 void CSelvarDoc::SetUpConfiguration(const CDeviceDescription& description) {
-    const bool exchanging = ExchangeThreadRunning();
-    StopPolling(device_, [] { StopExchangeThread(); });
+    const bool exchanging = StopBackgroundWork();
     SetUpConfiguration(&description, false);
     // The tree is shown again at once; the operations need their thread.
     if (exchanging) StartExchangeThread(device_);
@@ -238,9 +236,13 @@ bool CSelvarDoc::SaveDocument(const std::string& path) {
 }
 
 LaunchContext CSelvarDoc::Context() {
-    LaunchContext context{device_, renderer ? *renderer : *silentRenderer_, presenter};
-    context.autoClose = true;
-    return context;
+    return LaunchContext{device_, renderer ? *renderer : *silentRenderer_, presenter};
+}
+
+bool CSelvarDoc::StopBackgroundWork() {
+    const bool exchanging = ExchangeThreadRunning();
+    StopPolling(device_, [] { StopExchangeThread(); });
+    return exchanging;
 }
 
 std::uint8_t CSelvarDoc::CheckConnectionAtStart() {
@@ -396,8 +398,7 @@ bool CSelvarDoc::SwitchModification() {
     if (ShowMessage(kSwitchQuestion, "", MessageIcon::Question, MessageButtons::YesNo) !=
         MessageResult::Yes)
         return false;
-    const bool exchanging = ExchangeThreadRunning();
-    StopPolling(device_, [] { StopExchangeThread(); });
+    const bool exchanging = StopBackgroundWork();
     if (!SetUpConfiguration(nullptr, true)) return false;
     if (exchanging) StartExchangeThread(device_);
     modified_ = false;

@@ -198,6 +198,8 @@ class CSelvarDoc : public Svx::LoadSteps {
 
   private:
     LaunchContext Context();
+    // Ends polling and the exchange thread; true when the thread ran.
+    bool StopBackgroundWork();
     bool RefuseWithoutTree(int command);
     void AfterOperation(bool shown);
     bool Initialise();

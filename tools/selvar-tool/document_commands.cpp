@@ -129,10 +129,10 @@ bool Connect(CSelvarDoc& doc, const Args& args, Io& io) {
     return true;
 }
 
-// Runs a document command through a window whose log is printed, then the
-// counts; kFailures when a parameter failed or the run was stopped.
-int RunOperation(CSelvarDoc& doc, int command, Io& io) {
-    PrintingRenderer renderer(io.out);
+// Runs a document command through a window whose log is printed to `log`,
+// then the counts; kFailures when a parameter failed or the run was stopped.
+int RunOperation(CSelvarDoc& doc, int command, Io& io, std::ostream& log) {
+    PrintingRenderer renderer(log);
     doc.renderer = &renderer;
     Outcome::Clear(Outcome::kCancelled);
     bool ok;
@@ -143,7 +143,7 @@ int RunOperation(CSelvarDoc& doc, int command, Io& io) {
     }
     doc.renderer = nullptr;
     const OperationCounters& c = OperationState().counters;
-    io.out << "processed " << c.processed << " of " << c.total << ", failed " << c.failed << '\n';
+    log << "processed " << c.processed << " of " << c.total << ", failed " << c.failed << '\n';
     if (Outcome::Flags() & Outcome::kCancelled) io.err << "selvar-tool: stopped\n";
     return ok && c.failed == 0 && !(Outcome::Flags() & Outcome::kCancelled) ? Exit::kOk : kFailures;
 }
@@ -199,7 +199,7 @@ int RunReadAll(const Args& args, Io& io) {
     CSelvarDoc doc;
     if (!SetUp(doc, modification, io)) return kNoDescriptions;
     if (!Connect(doc, args, io)) return kPortFailed;
-    return RunOperation(doc, CommandId::kReadAll, io);
+    return RunOperation(doc, CommandId::kReadAll, io, io.out);
 }
 
 int RunSave(const Args& args, Io& io) {
@@ -209,7 +209,7 @@ int RunSave(const Args& args, Io& io) {
     if (!SetUp(doc, modification, io)) return kNoDescriptions;
     if (!Connect(doc, args, io)) return kPortFailed;
     doc.NewDocument();
-    int status = RunOperation(doc, CommandId::kReadAll, io);
+    int status = RunOperation(doc, CommandId::kReadAll, io, io.out);
     Startup().driven = true;  // the save reports its failure here, not in a box
     if (!doc.SaveDocument(args.Operands()[1])) {
         io.err << "selvar-tool: " << doc.LastError() << '\n';
@@ -237,7 +237,7 @@ int RunLoad(const Args& args, Io& io) {
            << Access::LevelName(Access::Level()) << '\n';
     if (!command) return Exit::kOk;
     if (!Connect(doc, args, io)) return kPortFailed;
-    return RunOperation(doc, command, io);
+    return RunOperation(doc, command, io, io.out);
 }
 
 int RunStructure(const Args& args, Io& io) {
@@ -246,15 +246,10 @@ int RunStructure(const Args& args, Io& io) {
     CSelvarDoc doc;
     if (!SetUp(doc, modification, io)) return kNoDescriptions;
     if (!Connect(doc, args, io)) return kPortFailed;
-    PrintingRenderer renderer(io.err);
-    doc.renderer = &renderer;
-    {
-        InterruptGuard interrupt;
-        doc.OnCommand(CommandId::kReadStructure);
-    }
-    doc.renderer = nullptr;
+    // The report is the output; the reads' log goes beside it.
+    int status = RunOperation(doc, CommandId::kReadStructure, io, io.err);
     io.out << doc.StructureListing();
-    return OperationState().counters.failed == 0 ? Exit::kOk : kFailures;
+    return status;
 }
 
 int RunHelpText(const Args& args, Io& io) {
