@@ -263,6 +263,21 @@ int Device::WriteParameter(Parameter& p, int mode) {
         p.error = Parameter::kNotInitialised;
         return ExchangeCode::kOk;
     }
+    // The instant write has no window: the status bar shows it instead.
+    struct StatusBarProgress {
+        Device& d;
+        const bool shown = Modes().instantWrite && !d.GetProgressLog();
+        explicit StatusBarProgress(Device& device) : d(device) {
+            if (!shown || d.Port().ShutdownEvent().IsSet()) return;
+            Notifications().ProgressOn();
+            Notifications().ProgressPosition(100);
+        }
+        ~StatusBarProgress() {
+            if (!shown || d.Port().ShutdownEvent().IsSet()) return;
+            Notifications().ProgressOff();
+            Notifications().Refresh();
+        }
+    } statusBar(*this);
     const std::string toWrite = mode < 0 ? p.defaultValue : p.value;
     if (toWrite == Parameter::kNoData) {
         p.error = Parameter::kNotInitialised;

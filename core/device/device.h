@@ -135,6 +135,10 @@ class Device : public DeviceIO, public ParameterDevice {
     // Set when five reads in a row timed out; cleared by the next read that
     // does not time out.
     std::atomic<bool> autoReadSuspended{false};
+    // The access level was full when the configuration was last set up.
+    // Initialisation and the structure reading follow it rather than the
+    // live level, which a file being opened may change.
+    std::atomic<bool> maximumAccess{true};
     // Characters logged into the progress window.
     std::size_t logLength = 0;
     // Comparison results since the last reset.

@@ -10,7 +10,6 @@
 #include "description/structure_table.h"
 #include "device/device.h"
 #include "device/program_modes.h"
-#include "document/access_level.h"
 #include "model/parameter.h"
 #include "platform/app_state.h"
 #include "platform/text.h"
@@ -441,7 +440,7 @@ bool LaunchWriteOne(LaunchContext& context, Parameter& p) {
 
 bool LaunchInitialise(LaunchContext& context) {
     AwaitWindowless(context.device);
-    if (Access::Level() != Access::kFull) {
+    if (!context.device.maximumAccess) {
         ShowMessage("Эта операция доступна только на максимальном уровне доступа", {},
                     MessageIcon::Error);
         return false;
@@ -455,7 +454,7 @@ bool LaunchInitialise(LaunchContext& context) {
 bool LaunchReadStructure(LaunchContext& context, DescBranch* branch) {
     AwaitWindowless(context.device);
     OperationState().target = branch;
-    OperationState().counters.Reset(Access::Level() == Access::kFull ? 118 : 84);
+    OperationState().counters.Reset(context.device.maximumAccess ? 118 : 84);
     return OpenWindow(context, OperationCode::kReadStructure);
 }
 

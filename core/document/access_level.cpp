@@ -51,21 +51,18 @@ std::string Password(int level, SettingStatus* status) {
 }
 
 bool TakeOverFileLevel(int fileLevel, bool commandLineRun) {
-    int before = Level();
+    if (!FileLevelGranted(fileLevel, commandLineRun)) return false;
     SetLevel(fileLevel);
-    return ConfirmFileLevel(fileLevel, before, commandLineRun);
+    return true;
 }
 
-bool ConfirmFileLevel(int fileLevel, int before, bool commandLineRun) {
-    if (fileLevel <= kMinimal || commandLineRun || before >= kFull || Password(fileLevel).empty())
+bool FileLevelGranted(int fileLevel, bool commandLineRun) {
+    if (fileLevel <= kMinimal || commandLineRun || Level() >= kFull || Password(fileLevel).empty())
         return true;
     PasswordPrompt* prompt = GetPasswordPrompt();
     for (;;) {
         std::optional<std::string> typed = prompt ? prompt->Ask(kPromptText) : std::nullopt;
-        if (!typed) {
-            SetLevel(before);
-            return false;
-        }
+        if (!typed) return false;
         if (typed->size() > kMaxPassword) typed->resize(kMaxPassword);
         // Read again: the administrator may have changed it meanwhile.
         if (*typed == Password(fileLevel)) return true;

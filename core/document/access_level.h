@@ -21,14 +21,14 @@ std::string LevelName(int level);
 // program never writes them); the built-in default when it cannot be read.
 std::string Password(int level, SettingStatus* status = nullptr);
 
-// Takes over the level of a file being opened. Asks the password when the
-// level rises above what the program has and the level's password is not
-// empty (never in a command-line run); a wrong password asks again. False
-// when the user cancelled: the level is back where it was.
+// Whether the level of a file being opened may be taken over: asks the
+// password when the file's level is above 0, the program is below the full
+// level and the level's password is not empty (never in a command-line
+// run); a wrong password asks again. False when the user cancelled. The
+// level itself is left alone.
+bool FileLevelGranted(int fileLevel, bool commandLineRun);
+// The above, then the level becomes the file's when granted.
 bool TakeOverFileLevel(int fileLevel, bool commandLineRun);
-// The question part of the above, when the level already is the file's and
-// `before` is what it was.
-bool ConfirmFileLevel(int fileLevel, int before, bool commandLineRun);
 
 // Whether a main-window command is offered at the current level.
 bool CommandAllowed(int command, bool commandLineRun);

@@ -1,13 +1,18 @@
 #include "document/configuration_file.h"
 
+#include <signal.h>
+#include <sys/types.h>
+
+#include <cctype>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <vector>
 
 #include "description/device_description.h"
 #include "description/parameter_table.h"
 #include "document/access_level.h"
+#include "document/configuration_contents.h"
 #include "elements/common_params.h"
 #include "platform/archive.h"
 #include "platform/settings_store.h"
@@ -20,10 +25,6 @@ namespace {
 
 std::string BaseName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
-}
-
-std::string DamagedText(const std::string& path, const std::string& detail) {
-    return "Файл '" + path + "' поврежден или не является файлом конфигурации (" + detail + ").";
 }
 
 // Room for a typical saved parameter: key, short texts and the fixed fields.
@@ -94,28 +95,25 @@ class RecordKeys {
     bool known_ = false;
 };
 
-// The whole file; false when it cannot be opened. A regular file is read in
-// one piece; anything else as it comes, since its size says nothing.
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    std::error_code ec;
-    const bool regular = std::filesystem::is_regular_file(path, ec);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::streamoff size = -1;
-    if (regular && in.seekg(0, std::ios::end)) {
-        size = in.tellg();
-        in.seekg(0);
-    }
-    if (size < 0 || !in) {
-        in.clear();
-        in.seekg(0);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        return true;
-    }
-    bytes.resize(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return true;
+// The owner of a temporary that a save names "NAME.svx.tmp.PID"; none for
+// every other name.
+std::optional<pid_t> TemporaryOwner(const std::string& name) {
+    const std::size_t mark = name.rfind(".tmp.");
+    if (mark == std::string::npos || mark < 4) return std::nullopt;
+    std::string extension = name.substr(mark - 4, 4);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".svx" || mark == 4) return std::nullopt;
+    const std::string digits = name.substr(mark + 5);
+    if (digits.empty() || digits.size() > 9 || digits[0] == '0') return std::nullopt;
+    for (char c : digits)
+        if (c < '0' || c > '9') return std::nullopt;
+    return static_cast<pid_t>(std::stol(digits));
+}
+
+// A process that exists, ours or another user's; a save of it may still run.
+bool ProcessAlive(pid_t pid) {
+    return kill(pid, 0) == 0 || errno != ESRCH;
 }
 
 }  // namespace
@@ -138,66 +136,105 @@ void Save(Archive& ar, int accessLevel, const std::string& modification,
         if (!p.pollTimer) ++records;
     ar.WriteI32(records);
     RecordKeys keyOf;
+    MainWindowNotifications& notices = Notifications();
+    int shown = -1;
+    std::int32_t written = 0;
     for (Parameter& p : table.All()) {
         if (p.pollTimer) continue;
+        // Written and taken over before the file is renamed: at most 99.
+        const int percent = static_cast<int>(std::int64_t{written} * 99 / records);
+        if (percent != shown) notices.ProgressPosition(shown = percent);
         ar.WriteU32(keyOf(p));
         p.Serialize(ar);
+        ++written;
     }
 }
 
 bool SaveFile(const std::string& path, int accessLevel, const std::string& modification,
               Elements::CommonParams& common, const ParameterTable& table, std::string& error) {
+    MainWindowNotifications& notices = Notifications();
+    notices.ProgressOn();
     Archive ar;
     Save(ar, accessLevel, modification, common, table);
     const std::vector<std::uint8_t>& data = ar.Data();
     std::string bytes(reinterpret_cast<const char*>(data.data()), data.size());
-    if (!WriteFileAtomically(path, bytes)) {
+    RemoveStaleTemporaries(std::filesystem::path(path).parent_path().string());
+    const bool written = WriteFileAtomically(path, bytes);
+    if (written) notices.ProgressPosition(100);
+    notices.ProgressOff();
+    if (!written) {
         error = "Не удается записать файл '" + path + "'.";
         return false;
     }
     return true;
 }
 
+int RemoveStaleTemporaries(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    int removed = 0;
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::optional<pid_t> pid = TemporaryOwner(it->path().filename().string());
+        if (!pid || ProcessAlive(*pid)) continue;
+        std::error_code kind;
+        // A link or a folder of that name is not something a save left.
+        if (!fs::is_regular_file(it->symlink_status(kind)) || kind) continue;
+        std::error_code gone;
+        if (fs::remove(it->path(), gone)) ++removed;
+    }
+    return removed;
+}
+
 LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool commandLineRun,
                 std::string& error) {
+    // The whole file is checked before anything changes: a damaged file
+    // leaves the program, its level and its configuration as they were.
+    Contents file;
+    const std::size_t start = ar.Position();
+    if (!ReadContents(ar, path, file, error)) return LoadResult::Failed;
+    const CDeviceDescription* description = nullptr;
+    for (const CDeviceDescription& d : DeviceDescriptions())
+        if (d.displayName == file.modification) description = &d;
+    if (!description) {
+        error = DamagedText(path, "unknown modification '" + file.modification + "'");
+        return LoadResult::Failed;
+    }
+
+    const bool sameModification = file.modification == steps.ActiveModification();
+    if (!sameModification && !commandLineRun &&
+        ShowMessage("Переключить конфигуратор для работы с иной модификацией прибора?", {},
+                    MessageIcon::Information, MessageButtons::YesNo) != MessageResult::Yes)
+        return LoadResult::Declined;
+
+    // The level is taken over only once its password was given.
+    const int before = Access::Level();
+    if (!Access::FileLevelGranted(file.accessLevel, commandLineRun)) return LoadResult::LevelKept;
+
+    // The table the modification loads is known before it is set up: a file
+    // of another table is refused with the configuration untouched.
+    auto refuseTable = [&](const std::string& current) {
+        error = "Файл сохранен на базе таблицы параметров '" + file.tableName +
+                "',\nа сейчас активна таблица '" + current + "'!";
+        ShowMessage(error, {}, MessageIcon::Error, MessageButtons::Ok);
+        return LoadResult::Refused;
+    };
+    const std::string expectedTable =
+        sameModification ? BaseName(steps.Table().fileName) : BaseName(description->parametersFile);
+    if (file.tableName != expectedTable) return refuseTable(expectedTable);
+
+    Access::SetLevel(file.accessLevel);
     try {
-        int before = Access::Level();
-        std::int32_t level = ar.ReadI32();
-        if (level < Access::kMinimal || level > Access::kFull)
-            throw ArchiveError(Format("access level %d", level));
-        Access::SetLevel(level);
-
-        std::string modification = ar.ReadText();
-        if (modification != steps.ActiveModification() && !commandLineRun &&
-            ShowMessage("Переключить конфигуратор для работы с иной модификацией прибора?", {},
-                        MessageIcon::Information, MessageButtons::YesNo) != MessageResult::Yes)
-            return LoadResult::Declined;
-        const CDeviceDescription* description = nullptr;
-        for (const CDeviceDescription& d : DeviceDescriptions())
-            if (d.displayName == modification) description = &d;
-        if (!description) throw ArchiveError("unknown modification '" + modification + "'");
-
-        if (!Access::ConfirmFileLevel(level, before, commandLineRun)) return LoadResult::LevelKept;
-
-        Elements::CommonParams stored;  // read past; the running program's own stay
-        stored.Serialize(ar);
-
         steps.SetUpConfiguration(*description);
         ParameterTable& table = steps.Table();
-
-        std::string tableName = ar.ReadText();
-        if (tableName != BaseName(table.fileName)) {
-            error = "Файл сохранен на базе таблицы параметров '" + tableName +
-                    "',\nа сейчас активна таблица '" + BaseName(table.fileName) + "'!";
-            ShowMessage(error, {}, MessageIcon::Error, MessageButtons::Ok);
-            return LoadResult::Refused;
+        if (file.tableName != BaseName(table.fileName)) {
+            Access::SetLevel(before);
+            return refuseTable(BaseName(table.fileName));
         }
-        std::int32_t size = ar.ReadI32();
-        ar.ReadI32();  // the record count: the records run to the end of the file
-        if (size != static_cast<std::int32_t>(table.Size()) && !commandLineRun)
+        if (file.tableSize != static_cast<std::int32_t>(table.Size()) && !commandLineRun)
             ShowMessage(
-                Format("В файле сохранено %i параметров, а в активной таблице %i параметров!", size,
-                       static_cast<int>(table.Size())),
+                Format("В файле сохранено %i параметров, а в активной таблице %i параметров!",
+                       file.tableSize, static_cast<int>(table.Size())),
                 "Предупреждение", MessageIcon::Information, MessageButtons::Ok);
 
         // Two parameters with one key: the first in table order takes the record.
@@ -208,8 +245,10 @@ LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool com
 
         MainWindowNotifications& notices = Notifications();
         notices.ProgressOn();
+        ar.Seek(file.recordsStart);
+        const std::size_t length = ar.Size() - start;
         while (ar.Size() - ar.Position() >= 4) {
-            notices.ProgressPosition(static_cast<int>(ar.Position() * 100 / ar.Size()));
+            notices.ProgressPosition(static_cast<int>((ar.Position() - start) * 100 / length));
             if (Parameter* p = byKey.Find(ar.ReadU32())) {
                 p->Serialize(ar);
             } else {
@@ -220,7 +259,9 @@ LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool com
         notices.ProgressOff();
         return LoadResult::Loaded;
     } catch (const ArchiveError& e) {
+        // The bytes were checked above; this is a reader out of step with them.
         Notifications().ProgressOff();
+        Access::SetLevel(before);
         error = DamagedText(path, e.what());
         return LoadResult::Failed;
     }
@@ -229,10 +270,7 @@ LoadResult Load(Archive& ar, const std::string& path, LoadSteps& steps, bool com
 LoadResult LoadFile(const std::string& path, LoadSteps& steps, bool commandLineRun,
                     std::string& error) {
     std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes)) {
-        error = "Не удается открыть файл '" + path + "'.";
-        return LoadResult::Failed;
-    }
+    if (!ReadFileBytes(path, bytes, error)) return LoadResult::Failed;
     Archive ar(std::move(bytes));
     return Load(ar, path, steps, commandLineRun, error);
 }

@@ -106,6 +106,8 @@ bool CSelvarDoc::SetUpConfiguration(const CDeviceDescription* modification, bool
         }
         Modes().autoRead = choice->autoRead;
         Modes().instantWrite = choice->instantWrite;
+        Startup().autoReadStart = choice->autoRead ? 1 : 0;
+        Startup().instantWriteStart = choice->instantWrite ? 1 : 0;
         pendingNumbers = choice->pendingNumbers;
         pendingTitle = choice->title;
         pendingSecondText = choice->secondText;
@@ -120,14 +122,15 @@ bool CSelvarDoc::SetUpConfiguration(const CDeviceDescription* modification, bool
         return false;
     }
     ParameterTable& table = device_.Table();
-    tree_ = LoadTree(table, DescriptionPath(modification_->treeFile), "");
-    hidden_ = LoadTree(table, DescriptionPath(modification_->hiddenTreeFile), "hidden");
-    operative_ = LoadTree(table, DescriptionPath(modification_->operativeTreeFile), "");
-    operative_->PrepareOperative(MakeWaitablePollTimer);
+    DescriptionTrees trees = LoadDescriptionTrees(table, *modification_, MakeWaitablePollTimer);
+    tree_ = std::move(trees.ordinary);
+    operative_ = std::move(trees.operative);
+    hidden_ = std::move(trees.hidden);
     device_.structure = CollectStructure(*hidden_);
     SetConfigurationRoot(tree_.get());
     MakeProtocolParameter(std::time(nullptr));
     protocol_->PackOldLogs();
+    device_.maximumAccess = Access::Level() == Access::kFull;
     setUp_ = true;
     return true;
 }
@@ -153,6 +156,7 @@ std::string CSelvarDoc::ActiveModification() {
 }
 
 void CSelvarDoc::SetUpConfiguration(const CDeviceDescription& description) {
+    loadSetUp_ = true;
     const bool exchanging = StopBackgroundWork();
     SetUpConfiguration(&description, false);
     // The tree is shown again at once; the operations need their thread.
@@ -195,23 +199,36 @@ void CSelvarDoc::ApplyPendingNumbers() {
 bool CSelvarDoc::OpenDocument(const std::string& path) {
     if (refuseDocuments) return false;
     lastError_.clear();
+    lastErrorShown_ = false;
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         if (Startup().driven && Startup().writeRequested) Outcome::Set(Outcome::kFileMissing);
         lastError_ = "Файл '" + path + "' не найден.";
         if (!Startup().driven) ShowMessage(lastError_, "", MessageIcon::Error);
+        lastErrorShown_ = !Startup().driven;
         return false;
     }
-    DeleteContents();
+    // The contents are emptied by the set-up of the file's configuration,
+    // which comes only once the file was found sound: until then the open
+    // document stays as it is.
+    loadSetUp_ = false;
     std::string error;
     Svx::LoadResult result = Svx::LoadFile(path, *this, Startup().driven, error);
-    if (result == Svx::LoadResult::Refused || result == Svx::LoadResult::Declined) {
+    if (result != Svx::LoadResult::Loaded) {
+        // A configuration set up for the file no longer is the old
+        // document's: it becomes a new one, so that Save cannot put it
+        // over a file it did not come from.
+        if (loadSetUp_) BecomeUntitled();
         lastError_ = error;
-        return false;
-    }
-    if (result == Svx::LoadResult::Failed) {
-        lastError_ = error;
-        if (!Startup().driven) ShowMessage(error, "", MessageIcon::Exclamation);
+        lastErrorShown_ = result == Svx::LoadResult::Refused;
+        if (result == Svx::LoadResult::LevelKept)
+            lastError_ = "Пароль не введен: файл '" + path + "' не открыт.";
+        if (result == Svx::LoadResult::Declined)
+            lastError_ = "Файл '" + path + "' не открыт: модификация не переключена.";
+        if (result == Svx::LoadResult::Failed && !Startup().driven) {
+            ShowMessage(error, "", MessageIcon::Exclamation);
+            lastErrorShown_ = true;
+        }
         return false;
     }
     path_ = path;
@@ -220,13 +237,23 @@ bool CSelvarDoc::OpenDocument(const std::string& path) {
     return true;
 }
 
+void CSelvarDoc::BecomeUntitled() {
+    path_.clear();
+    SetTitle(kNoName);
+    modified_ = false;
+    // The load may have ended at another level than the set-up saw.
+    device_.maximumAccess = Access::Level() == Access::kFull;
+}
+
 bool CSelvarDoc::SaveDocument(const std::string& path) {
     lastError_.clear();
+    lastErrorShown_ = false;
     std::string error;
     if (!modification_ || !Svx::SaveFile(path, Access::Level(), modification_->displayName, common_,
                                          device_.Table(), error)) {
         lastError_ = error.empty() ? "Не удалось сохранить файл '" + path + "'." : error;
         if (!Startup().driven) ShowMessage(lastError_, "", MessageIcon::Error);
+        lastErrorShown_ = !Startup().driven;
         return false;
     }
     path_ = path;
@@ -252,13 +279,11 @@ std::uint8_t CSelvarDoc::CheckConnectionAtStart() {
     }
     // A command-line operation makes its own reads and reports them.
     if (Startup().driven) return 0;
-    Sio& port = device_.Port();
-    const bool openedHere = !port.IsOpen() && port.Open() == 0;
+    Sio::Hold hold(device_.Port());
     std::string error;
     std::uint8_t flags = 0;
     device_.RenewOperationStamp();
     device_.CheckDevice(error, &flags, false);
-    if (openedHere) port.Close();
     if (flags & CheckFlags::kKnownModification)
         Outcome::Clear(Outcome::kBadAnswers | Outcome::kUnknownDevice);
     else if (flags & CheckFlags::kAnswered)

@@ -146,11 +146,15 @@ class CSelvarDoc : public Svx::LoadSteps {
 
     bool NewDocument();
     // Opens a configuration file; the failure is reported in a box that
-    // names the file.
+    // names the file. An open that does not complete leaves the document
+    // as it was, or, when the file's configuration had been set up already,
+    // makes it a new untitled one: the path always names what it holds.
     bool OpenDocument(const std::string& path);
     bool SaveDocument(const std::string& path);
-    // The error of the last failed open or save.
+    // The error of the last failed open or save, and whether a box has
+    // shown it already.
     const std::string& LastError() const { return lastError_; }
+    bool LastErrorShown() const { return lastErrorShown_; }
 
     bool openFileRequest = false;
     bool refuseDocuments = false;
@@ -207,6 +211,7 @@ class CSelvarDoc : public Svx::LoadSteps {
     void ToggleInstantWrite();
     void ToggleTransferAttributes();
     void ApplyPendingNumbers();
+    void BecomeUntitled();
     void MakeProtocolParameter(std::time_t now);
 
     Device device_;
@@ -224,4 +229,6 @@ class CSelvarDoc : public Svx::LoadSteps {
     std::string lastError_;
     std::atomic<bool> modified_{false};  // reads on the exchange thread set it
     bool setUp_ = false;
+    bool lastErrorShown_ = false;
+    bool loadSetUp_ = false;  // the running load set up its configuration
 };

@@ -33,7 +33,7 @@ int LastDigit(std::string_view text) {
 }
 
 // The value as a whole number; none for a text that does not start with one.
-std::optional<std::int64_t> LeadingNumber(std::string_view text) {
+std::optional<std::int64_t> IntegerAtStart(std::string_view text) {
     std::int64_t v = 0;
     if (ParseLeadingInt(text, v) == 0) return std::nullopt;
     return v;
@@ -91,12 +91,12 @@ int KeyOwner(const StructureEntries& entries, int k) {
     for (std::size_t i = 0; i < kObjects; ++i) {
         auto countText = EntryText(entries, kKeyCounts + i);
         if (!countText) return found ? owner : Structure::kNoData;
-        std::int64_t count = std::clamp<std::int64_t>(LeadingNumber(*countText).value_or(0), 0,
+        std::int64_t count = std::clamp<std::int64_t>(IntegerAtStart(*countText).value_or(0), 0,
                                                       static_cast<std::int64_t>(kKeysPerObject));
         for (std::size_t j = 0; j < static_cast<std::size_t>(count); ++j) {
             auto keyText = EntryText(entries, kKeyBlock + kKeysPerObject * i + j);
             if (!keyText) return Structure::kNoData;
-            if (LeadingNumber(*keyText) != k) continue;
+            if (IntegerAtStart(*keyText) != k) continue;
             if (found) return Structure::kContradiction;
             owner = static_cast<int>(i);
             found = true;

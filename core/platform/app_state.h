@@ -33,6 +33,10 @@ struct StartupSwitches {
     std::atomic<bool> closeWhenDone{false};   // the driven run closes its windows by itself
     std::atomic<bool> writeRequested{false};  // the driven run writes a file into the device
     std::atomic<bool> readRequested{false};   // the driven run reads the device into a file
+    // Start values of the check marks "Режим автоматического чтения" and
+    // "Режим немедленной записи"; the command line and the wizard set them.
+    std::atomic<int> autoReadStart{1};
+    std::atomic<int> instantWriteStart{0};
     // Set after each exchange operation of a driven run, so that whoever
     // drives the program learns it finished; null when nobody waits.
     std::atomic<Event*> doneEvent{nullptr};

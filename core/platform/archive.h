@@ -54,6 +54,11 @@ class Archive {
 
     bool AtEnd() const { return pos_ >= data_.size(); }
     std::size_t Position() const { return pos_; }
+    // Back to a position read before (a second pass over checked data).
+    void Seek(std::size_t pos) {
+        RequireLoading();
+        pos_ = pos < data_.size() ? pos : data_.size();
+    }
     std::size_t Size() const { return data_.size(); }
     const std::vector<std::uint8_t>& Data() const { return data_; }
 

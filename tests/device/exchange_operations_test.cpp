@@ -255,13 +255,14 @@ TEST_F(ExchangeOps, InitialisationWritesTheResetCodeFirstAndSkipsMissingFactoryV
     EXPECT_EQ(OperationState().counters.failed, 0);
     EXPECT_EQ(window.title, "Идет инициализация прибора");
 
-    // Below the maximum access level nothing starts.
-    Access::SetLevel(Access::kMiddle);
+    // Set up below the maximum access level nothing starts, whatever the
+    // level is now.
+    device.maximumAccess = false;
     EXPECT_FALSE(LaunchInitialise(context));
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "Эта операция доступна только на максимальном уровне доступа");
     EXPECT_EQ(boxes.boxes[0].icon, MessageIcon::Error);
-    Access::SetLevel(Access::kFull);
+    device.maximumAccess = true;
 }
 
 TEST_F(ExchangeOps, StopEndsTheRunAtTheNextParameterAndTheButtonThenCloses) {

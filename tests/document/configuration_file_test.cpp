@@ -1,14 +1,20 @@
 #include "document/configuration_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
+#include <set>
+#include <utility>
 
 #include "description/device_description.h"
 #include "description/parameter_table.h"
 #include "document/access_level.h"
+#include "document/configuration_contents.h"
 #include "elements/common_params.h"
 #include "platform/archive.h"
 #include "support/message_recorder.h"
@@ -240,5 +246,206 @@ TEST_F(SvxTest, AFailedSaveLeavesTheOldFile) {
     Steps steps;
     EXPECT_EQ(Svx::LoadFile(path, steps, true, error), Svx::LoadResult::Loaded);
     EXPECT_EQ(steps.table.At(1)->value, "1.5");
+    fs::remove_all(dir);
+}
+
+namespace {
+
+// The end of each record, as the viewer reads the file.
+std::vector<std::size_t> RecordEnds(const std::vector<std::uint8_t>& bytes) {
+    Archive ar(bytes);
+    Svx::Contents contents;
+    std::vector<std::size_t> ends;
+    contents.onRecord = [&](std::uint32_t, const Parameter&) { ends.push_back(ar.Position()); };
+    std::string error;
+    EXPECT_TRUE(Svx::ReadContents(ar, "f.svx", contents, error)) << error;
+    return ends;
+}
+
+class NoticeRecorder : public MainWindowNotifications {
+  public:
+    NoticeRecorder() { SetMainWindowNotifications(this); }
+    ~NoticeRecorder() override { SetMainWindowNotifications(nullptr); }
+    void ProgressOn() override { events.push_back("on"); }
+    void ProgressPosition(int percent) override { events.push_back(std::to_string(percent)); }
+    void ProgressOff() override { events.push_back("off"); }
+    std::vector<std::string> events;
+};
+
+// Types the given answer once; afterwards the user cancels.
+class OnePassword : public PasswordPrompt {
+  public:
+    explicit OnePassword(std::optional<std::string> answer) : answer_(std::move(answer)) {
+        SetPasswordPrompt(this);
+    }
+    ~OnePassword() override { SetPasswordPrompt(nullptr); }
+    std::optional<std::string> Ask(const std::string&) override {
+        ++asked;
+        return std::exchange(answer_, std::nullopt);
+    }
+    int asked = 0;
+
+  private:
+    std::optional<std::string> answer_;
+};
+
+}  // namespace
+
+TEST_F(SvxTest, AFileCutBetweenRecordsIsDamagedAndSaysHowManyWereRead) {
+    std::vector<std::uint8_t> good = Saved();
+    std::vector<std::size_t> ends = RecordEnds(good);
+    ASSERT_EQ(ends.size(), 4u);
+    ASSERT_EQ(ends.back(), good.size());
+    std::vector<std::uint8_t> cut(good.begin(), good.begin() + static_cast<long>(ends[1]));
+
+    Access::SetLevel(Access::kMiddle);
+    Steps steps;
+    Archive ar(cut);
+    std::string error;
+    EXPECT_EQ(Svx::Load(ar, "cut.svx", steps, true, error), Svx::LoadResult::Failed);
+    EXPECT_NE(error.find("'cut.svx'"), std::string::npos) << error;
+    EXPECT_NE(error.find("прочитано 2 из 4"), std::string::npos) << error;
+    // Nothing was touched: no set-up, no values, the level as it was.
+    EXPECT_TRUE(steps.setUp.empty());
+    EXPECT_EQ(steps.table.At(0)->value, Parameter::kNoData);
+    EXPECT_EQ(Access::Level(), Access::kMiddle);
+
+    Archive viewed(cut);
+    Svx::Contents contents;
+    EXPECT_FALSE(Svx::ReadContents(viewed, "cut.svx", contents, error));
+    EXPECT_EQ(contents.recordsRead, 2);
+
+    // A count beyond what the file holds: every record is read, then the
+    // shortfall is told.
+    std::vector<std::uint8_t> boastful = good;
+    Archive header(good);
+    Svx::Contents first;
+    ASSERT_TRUE(Svx::ReadContents(header, "f.svx", first, error));
+    boastful[first.recordsStart - 2] = 0x7F;  // about eight million records
+    Archive bragging(boastful);
+    Svx::Contents all;
+    EXPECT_FALSE(Svx::ReadContents(bragging, "f.svx", all, error));
+    EXPECT_EQ(all.recordsRead, 4);
+    EXPECT_NE(error.find("прочитано 4 из 8323076"), std::string::npos) << error;
+}
+
+TEST_F(SvxTest, TheLevelChangesOnlyWhenTheLoadCompletes) {
+    Access::SetLevel(Access::kMinimal);
+    std::string error;
+    {
+        // Another modification declined.
+        MessageRecorder no(MessageResult::No);
+        Steps steps("Селвар-А1");
+        Archive ar(Saved(Access::kFull));
+        EXPECT_EQ(Svx::Load(ar, "f.svx", steps, false, error), Svx::LoadResult::Declined);
+        EXPECT_EQ(Access::Level(), Access::kMinimal);
+    }
+    {
+        // An unknown modification and a file of four bytes.
+        Steps steps;
+        Archive unknown(Saved(Access::kFull, "Селвар-Я9"));
+        EXPECT_EQ(Svx::Load(unknown, "f.svx", steps, true, error), Svx::LoadResult::Failed);
+        Archive tiny(std::vector<std::uint8_t>{2, 0, 0, 0});
+        EXPECT_EQ(Svx::Load(tiny, "f.svx", steps, true, error), Svx::LoadResult::Failed);
+        EXPECT_EQ(Access::Level(), Access::kMinimal);
+    }
+    {
+        // Another table: refused before the set-up, in a command-line run too.
+        MessageRecorder boxes;
+        Steps steps;
+        steps.table.fileName = "parameters1.zip";
+        Archive ar(Saved(Access::kFull));
+        EXPECT_EQ(Svx::Load(ar, "f.svx", steps, true, error), Svx::LoadResult::Refused);
+        EXPECT_TRUE(steps.setUp.empty());
+        EXPECT_EQ(Access::Level(), Access::kMinimal);
+    }
+    {
+        // A set-up that brings another table than the modification names.
+        class OddSetUp : public Steps {
+          public:
+            void SetUpConfiguration(const CDeviceDescription& d) override {
+                Steps::SetUpConfiguration(d);
+                table.fileName = "parameters7.zip";
+            }
+        };
+        MessageRecorder boxes;
+        OddSetUp steps;
+        Archive ar(Saved(Access::kFull));
+        EXPECT_EQ(Svx::Load(ar, "f.svx", steps, true, error), Svx::LoadResult::Refused);
+        EXPECT_EQ(steps.setUp.size(), 1u);
+        EXPECT_EQ(Access::Level(), Access::kMinimal);
+    }
+    {
+        // The password given: the level is the file's.
+        MessageRecorder boxes;
+        OnePassword prompt("7");
+        Steps steps;
+        Archive ar(Saved(Access::kFull));
+        EXPECT_EQ(Svx::Load(ar, "f.svx", steps, false, error), Svx::LoadResult::Loaded) << error;
+        EXPECT_EQ(prompt.asked, 1);
+        EXPECT_EQ(Access::Level(), Access::kFull);
+    }
+}
+
+TEST_F(SvxTest, SavingAndLoadingShowTheirProgress) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("selvar-svx-progress-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string path = (dir / "p.svx").string();
+    ParameterTable t;
+    Steps::Fill(t);
+    Elements::CommonParams common;
+    std::string error;
+    NoticeRecorder notices;
+    ASSERT_TRUE(Svx::SaveFile(path, Access::kFull, "Селвар-Б4", common, t, error));
+    ASSERT_GE(notices.events.size(), 3u);
+    EXPECT_EQ(notices.events.front(), "on");
+    EXPECT_EQ(notices.events[notices.events.size() - 2], "100");
+    EXPECT_EQ(notices.events.back(), "off");
+
+    notices.events.clear();
+    Steps steps;
+    ASSERT_EQ(Svx::LoadFile(path, steps, true, error), Svx::LoadResult::Loaded) << error;
+    ASSERT_GE(notices.events.size(), 3u);
+    EXPECT_EQ(notices.events.front(), "on");
+    EXPECT_EQ(notices.events.back(), "off");
+    fs::remove_all(dir);
+}
+
+TEST_F(SvxTest, OnlyStaleTemporariesOfEndedSavesAreRemoved) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("selvar-svx-stale-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    // A process that has ended: its pid is free.
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::string alive = std::to_string(getppid());
+    auto touch = [&](const std::string& name) { std::ofstream(dir / name) << "x"; };
+    touch("plant.svx.tmp." + dead);   // left by a killed save
+    touch("Plant.SVX.tmp." + dead);   // the same, another spelling
+    touch("plant.svx.tmp." + alive);  // a save still running
+    touch("plant.dbf.tmp." + dead);   // not a configuration's
+    touch("plant.svx.tmp.12ab");      // not a pid
+    touch("notes.txt");
+    touch(".svx.tmp." + dead);  // no name before the extension
+    fs::create_directory(dir / ("folder.svx.tmp." + dead));
+
+    ParameterTable t;
+    Steps::Fill(t);
+    Elements::CommonParams common;
+    std::string error;
+    ASSERT_TRUE(
+        Svx::SaveFile((dir / "plant.svx").string(), Access::kFull, "Селвар-Б4", common, t, error));
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir))
+        left.insert(e.path().filename().string());
+    EXPECT_EQ(left,
+              (std::set<std::string>{"plant.svx", "plant.svx.tmp." + alive, "plant.dbf.tmp." + dead,
+                                     "plant.svx.tmp.12ab", "notes.txt", ".svx.tmp." + dead,
+                                     "folder.svx.tmp." + dead}));
     fs::remove_all(dir);
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 #include "description/device_description.h"
 #include "device/polling.h"
@@ -45,6 +46,29 @@ class ScriptedWizard : public ModificationWizard {
     WizardChoice choice;
     bool finish = true;
     int runs = 0;
+};
+
+// The main window's status-bar progress, as the exchange thread reports it.
+class StatusBarRecorder : public MainWindowNotifications {
+  public:
+    StatusBarRecorder() { SetMainWindowNotifications(this); }
+    ~StatusBarRecorder() override { SetMainWindowNotifications(nullptr); }
+    void ProgressOn() override { Add("on"); }
+    void ProgressPosition(int percent) override { Add(std::to_string(percent)); }
+    void ProgressOff() override { Add("off"); }
+    void Refresh() override { Add("refresh"); }
+    std::vector<std::string> Events() {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+  private:
+    void Add(std::string e) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(e));
+    }
+    std::mutex mutex_;
+    std::vector<std::string> events_;
 };
 
 const CDeviceDescription* Mod(const char* alias) {
@@ -331,6 +355,7 @@ TEST_F(Document, ReadsWritesAndTheInstantWriteAgainstTheDevice) {
     ASSERT_TRUE(P("in.sl", 1).SetValueFromText("3.25"));
     ASSERT_TRUE(P("in.sl", 0).SetValueFromText("1.5"));
     window.title.clear();
+    StatusBarRecorder statusBar;
     EXPECT_TRUE(doc->OnCommand(CommandId::kInstantWrite));
     EXPECT_TRUE(doc->IsChecked(CommandId::kInstantWrite));
     EXPECT_EQ(boxes.boxes.back().icon, MessageIcon::Information);
@@ -343,6 +368,13 @@ TEST_F(Document, ReadsWritesAndTheInstantWriteAgainstTheDevice) {
     EXPECT_EQ(slope.value, "3.250");
     EXPECT_FALSE(slope.needUpdate);
     EXPECT_FALSE(P("in.sl", 0).needUpdate);
+    // Without a window, each write showed in the status bar; the read with
+    // its window did not.
+    const std::vector<std::string> shown = {"on", "100", "off", "refresh"};
+    std::vector<std::string> events = statusBar.Events();
+    ASSERT_EQ(events.size(), 2 * shown.size());
+    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 4), shown);
+    EXPECT_EQ(std::vector<std::string>(events.begin() + 4, events.end()), shown);
 
     // Off again without a box.
     std::size_t before = boxes.boxes.size();
@@ -360,4 +392,92 @@ TEST_F(Document, StructureReportAndHelpText) {
     EXPECT_EQ(listing.find("Ключ"), std::string::npos);
     EXPECT_EQ(listing.rfind("Канал №1 ", 0), 0u);
     EXPECT_NE(doc->HelpText(P("in.sl", 1)).find("(\"in.sl\")"), std::string::npos);
+}
+
+TEST_F(Document, AnOpenThatDoesNotCompleteLeavesTheDocumentAndItsFile) {
+    Configure("b4");
+    Parameter& kept = P("in.sl", 1);
+    kept.value = "4.500";
+    ASSERT_TRUE(doc->SaveDocument(File("plant.svx")));
+    const auto plantSize = fs::file_size(File("plant.svx"));
+
+    // An А1 file damaged inside a record.
+    Configure("a1");
+    P("in.sl", 1).value = "1.250";
+    ASSERT_TRUE(doc->SaveDocument(File("a1.svx")));
+    {
+        std::ifstream in(File("a1.svx"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(File("bad.svx"), std::ios::binary) << bytes.substr(0, bytes.size() - 3);
+    }
+    MessageRecorder boxes(MessageResult::Yes);
+    ASSERT_TRUE(doc->OpenDocument(File("plant.svx")));
+    EXPECT_EQ(P("in.sl", 1).value, "4.500");
+
+    EXPECT_FALSE(doc->OpenDocument(File("bad.svx")));
+    EXPECT_TRUE(doc->LastErrorShown());
+    EXPECT_EQ(doc->Modification(), Mod("b4"));
+    EXPECT_EQ(doc->PathName(), File("plant.svx"));
+    EXPECT_EQ(doc->Title(), "plant.svx");
+    EXPECT_EQ(P("in.sl", 1).value, "4.500");
+    // Saving it again writes what came from it.
+    ASSERT_TRUE(doc->SaveDocument(doc->PathName()));
+    EXPECT_EQ(fs::file_size(File("plant.svx")), plantSize);
+
+    // At the minimal level a full-level file asks its password; cancelled,
+    // nothing is opened and nothing changes.
+    Access::SetLevel(Access::kMinimal);
+    boxes.boxes.clear();
+    EXPECT_FALSE(doc->OpenDocument(File("a1.svx")));
+    EXPECT_EQ(Access::Level(), Access::kMinimal);
+    EXPECT_EQ(doc->Modification(), Mod("b4"));
+    EXPECT_EQ(doc->PathName(), File("plant.svx"));
+    EXPECT_EQ(P("in.sl", 1).value, "4.500");
+    EXPECT_FALSE(doc->LastError().empty());
+}
+
+TEST_F(Document, TheMaximumAccessIsFixedWhenTheConfigurationIsSetUp) {
+    MessageRecorder boxes(MessageResult::Yes);
+    const char* refusal = "Эта операция доступна только на максимальном уровне доступа";
+    // Set up at the middle level, then raised: still no initialisation.
+    Access::SetLevel(Access::kMiddle);
+    Configure("a1");
+    EXPECT_FALSE(doc->device().maximumAccess);
+    Access::SetLevel(Access::kFull);
+    doc->OnCommand(CommandId::kInitialise);
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_EQ(boxes.boxes.back().text, refusal);
+    OperationState().counters.Reset();
+    doc->OnCommand(CommandId::kReadStructure);
+    EXPECT_EQ(OperationState().counters.total, 84);
+
+    // Set up at the full level, then lowered: the structure reads in full
+    // and initialisation is not refused for the level.
+    Configure("a1");
+    EXPECT_TRUE(doc->device().maximumAccess);
+    Access::SetLevel(Access::kMiddle);
+    boxes.boxes.clear();
+    doc->OnCommand(CommandId::kInitialise);
+    for (const auto& box : boxes.boxes)
+        EXPECT_NE(box.text, refusal);
+    doc->OnCommand(CommandId::kReadStructure);
+    EXPECT_EQ(OperationState().counters.total, 118);
+}
+
+TEST_F(Document, AutomaticReadingIsOnAtStart) {
+    EXPECT_EQ(Startup().autoReadStart.load(), 1);
+    EXPECT_EQ(Startup().instantWriteStart.load(), 0);
+    ProgramModes fresh;
+    EXPECT_TRUE(fresh.autoRead);
+    EXPECT_FALSE(fresh.instantWrite);
+
+    ApplyModeStartValues();
+    EXPECT_TRUE(doc->IsChecked(CommandId::kAutoRead));
+    EXPECT_FALSE(doc->IsChecked(CommandId::kInstantWrite));
+    // Without a port there is nothing to read automatically.
+    Startup().noPort = true;
+    ApplyModeStartValues();
+    EXPECT_FALSE(doc->IsChecked(CommandId::kAutoRead));
+    Startup().noPort = false;
+    Modes().autoRead = false;
 }

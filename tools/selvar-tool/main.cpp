@@ -43,6 +43,7 @@ constexpr std::array<OptionDef, N + M> Join(const OptionDef (&a)[N], const Optio
 
 constexpr auto kLinkOptions = Join(kOperationOptions, {{"--modification", true}, {"-v", false}});
 constexpr auto kLoadOptions = Join(kOperationOptions, {{"--write", true}});
+constexpr auto kSaveOptions = Join(kOperationOptions, {{"--partial", false}});
 constexpr auto kPollOptions =
     Join(kOperationOptions, {{"--period", true}, {"--seconds", true}, {"--record", false}});
 
@@ -89,8 +90,10 @@ constexpr Command kCommands[] = {
     {"readall", "MOD --port PORT [link options]",
      "read every parameter of the configuration; the log, then the counts; Ctrl+C stops",
      kOperationOptions, RunReadAll},
-    {"save", "MOD --port PORT [link options] OUT.svx",
-     "read every parameter and save the configuration file", kOperationOptions, RunSave},
+    {"save", "MOD --port PORT [link options] [--partial] OUT.svx",
+     "read every parameter and save the configuration file; a read that did not complete\n"
+     "      leaves OUT.svx as it was unless --partial saves what was read",
+     kSaveOptions, RunSave},
     {"load", "FILE.svx [--port PORT [link options] --write all|changed]",
      "open a configuration file as a command-line run does (no questions), and write all "
      "or the changed parameters into the device",
