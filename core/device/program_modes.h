@@ -17,7 +17,6 @@ ProgramModes& Modes();
 // The check marks from the start values, as the main window sets them when
 // it is created: automatic reading only for a program that has a port.
 inline void ApplyModeStartValues() {
-    Modes().autoRead =
-        Startup().autoReadStart != 0 && !Startup().noPort && !Startup().silent;
+    Modes().autoRead = Startup().autoReadStart != 0 && !Startup().noPort && !Startup().silent;
     Modes().instantWrite = Startup().instantWriteStart != 0;
 }

@@ -271,6 +271,7 @@ if [ -n "${SELVAR_SIM:-}" ]; then
     tail -n 1 "$WORK/out" | grep -q '^processed \([0-9]*\) of \1, failed 0$' || fail "readall counts"
     run save a1 --port "$port" --bps 115200 "$WORK/a1.svx"
     [ "$STATUS" -eq 0 ] && [ -s "$WORK/a1.svx" ] || fail "save writes the file"
+    grep -q "^saved $WORK/a1.svx\$" "$WORK/out" || fail "save says it saved"
     run svx dump "$WORK/a1.svx"
     [ "$STATUS" -eq 0 ] || fail "svx dump exits 0"
     grep -q '^modification: Селвар-А1$' "$WORK/out" || fail "svx dump shows the modification"
@@ -279,6 +280,36 @@ if [ -n "${SELVAR_SIM:-}" ]; then
     head -c 40 "$WORK/a1.svx" >"$WORK/cut.svx"
     status 2 svx dump "$WORK/cut.svx"
     status 2 svx dump "$WORK/missing.svx"
+    # What is not a configuration file is refused at once: a folder, a
+    # device, a pipe (an endless input would hang the reader).
+    mkdir "$WORK/dir.svx"
+    mkfifo "$WORK/fifo.svx"
+    status 2 svx dump "$WORK/dir.svx"
+    stderr_has "Не удается открыть файл '$WORK/dir.svx'."
+    status 2 load "$WORK/dir.svx"
+    stderr_has "Не удается открыть файл '$WORK/dir.svx'."
+    status 2 dbf export "$WORK/dir.svx" "$WORK/dir.dbf"
+    stderr_has "Не удается открыть файл '$WORK/dir.svx'."
+    for input in /dev/zero "$WORK/fifo.svx"; do
+        status 2 svx dump "$input"
+        stderr_has "Файл '$input' не является обычным файлом."
+        status 2 load "$input"
+    done
+    status 2 dbf import "$WORK/a1.svx" "$WORK/fifo.svx"
+    stderr_has "не является обычным файлом"
+    # A line break inside a text stays inside its record's line.
+    LC_ALL=C sed 's/Al\.Src/Al\nSrc/g' "$WORK/a1.svx" >"$WORK/nl.svx"
+    run svx dump "$WORK/nl.svx"
+    [ "$STATUS" -eq 0 ] || fail "a text with a line break is still a record"
+    grep -qF "$(printf '\tAl\\nSrc\t1\t')" "$WORK/out" || fail "svx dump escapes line breaks"
+    [ -z "$(grep -v '^[0-9A-F]\{8\}	' "$WORK/out" |
+        grep -v '^access level: \|^modification: \|^common parameters: \|^  \|^table: ')" ] ||
+        fail "one record a line"
+    # A file of another table: the notice once.
+    cp "$WORK/a1.svx" "$WORK/foreign.svx"
+    printf '\301\064' | dd of="$WORK/foreign.svx" bs=1 seek=12 conv=notrunc 2>/dev/null
+    status 2 load "$WORK/foreign.svx"
+    [ "$(grep -c 'Файл сохранен на базе таблицы' "$WORK/err")" -eq 1 ] || fail "the notice once"
     status 64 svx show "$WORK/a1.svx"
     "$TOOL" write --port "$port" --modification a1 in.sl:1 7 >/dev/null 2>&1
     run load "$WORK/a1.svx" --port "$port" --bps 115200 --write all
@@ -320,6 +351,18 @@ if [ -n "${SELVAR_SIM:-}" ]; then
     [ "$STATUS" -eq 1 ] || fail "an interrupted read exits 1"
     grep -q 'stopped' "$WORK/err" || fail "an interrupted read says so"
     tail -n 1 "$WORK/out" | grep -q '^processed [0-9]* of [0-9]*, failed 0$' || fail "counts after a stop"
+    # An interrupted save keeps the file it would have replaced.
+    echo old >"$WORK/b4.svx"
+    checks=$((checks + 1))
+    "$TOOL" save b4 --port "$port" "$WORK/b4.svx" >"$WORK/out" 2>"$WORK/err" &
+    saver=$!
+    sleep 1
+    kill -INT "$saver"
+    wait "$saver"
+    STATUS=$?
+    ARGS="save b4 (interrupted)"
+    [ "$STATUS" -eq 1 ] && [ "$(cat "$WORK/b4.svx")" = old ] || fail "an interrupted save keeps the file"
+    grep -q "^kept $WORK/b4.svx unchanged: " "$WORK/out" || fail "the save says it kept the file"
     kill "$sim" 2>/dev/null
     wait "$sim" 2>/dev/null
 
@@ -340,6 +383,16 @@ if [ -n "${SELVAR_SIM:-}" ]; then
     [ "$STATUS" -eq 2 ] || fail "silence exits 2"
     [ ! -s "$WORK/out" ] || fail "no report without an answer"
     grep -q "^Ошибка команды 'dev':$" "$WORK/err" || fail "the error text names dev"
+    # A device that falls silent: the watchdog stops the read, the file stays.
+    echo old >"$WORK/kept.svx"
+    run save a1 --port "$port" --bps 115200 "$WORK/kept.svx"
+    [ "$STATUS" -eq 1 ] && [ "$(cat "$WORK/kept.svx")" = old ] || fail "a stopped read keeps the file"
+    grep -q '^\[b\]\[#C80000\]   Чтение: ' "$WORK/out" || fail "failed reads are red 200 as #RRGGBB"
+    run save a1 --port "$port" --bps 115200 --partial "$WORK/kept.svx"
+    [ "$STATUS" -eq 1 ] && grep -q "^saved the partial read into $WORK/kept.svx\$" "$WORK/out" ||
+        fail "--partial saves what was read"
+    run svx dump "$WORK/kept.svx"
+    [ "$STATUS" -eq 0 ] || fail "a partial save is a sound file"
     kill "$sim" 2>/dev/null
     wait "$sim" 2>/dev/null
 fi

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <iomanip>
 #include <map>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "dbf/parameter_export.h"
 #include "description/device_description.h"
 #include "device/polling.h"
+#include "device/program_modes.h"
 #include "device/progress_log.h"
 #include "document/access_level.h"
 #include "document/configuration_contents.h"
@@ -34,10 +36,13 @@ constexpr int kFileFailed = 2;      // the configuration file could not be read 
 constexpr int kNoDescriptions = 3;  // the description files could not be read
 constexpr int kPortFailed = 201;
 
-volatile sig_atomic_t g_interrupted = 0;
+// Written by the signal handler, read by the watcher thread and the poll
+// loop: a lock-free atomic is safe in both places.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnInterrupt(int) {
-    g_interrupted = 1;
+    g_interrupted.store(true);
 }
 
 // While it lives, Ctrl+C does what "Остановить" does: the running operation
@@ -45,7 +50,7 @@ void OnInterrupt(int) {
 class InterruptGuard {
   public:
     InterruptGuard() {
-        g_interrupted = 0;
+        g_interrupted.store(false);
         struct sigaction action {};
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);
@@ -53,7 +58,7 @@ class InterruptGuard {
         watcher_ = std::thread([this] {
             bool pressed = false;
             while (!done_) {
-                if (g_interrupted && !pressed) {
+                if (g_interrupted.load() && !pressed) {
                     if (auto window = RegisteredProgressWindow()) {
                         window->PressButton();
                         pressed = true;
@@ -71,13 +76,44 @@ class InterruptGuard {
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
-    bool Interrupted() const { return g_interrupted != 0; }
+    bool Interrupted() const { return g_interrupted.load(); }
 
   private:
     struct sigaction previous_ {};
     std::atomic<bool> done_{false};
     std::thread watcher_;
 };
+
+std::string ColourMarker(std::uint32_t colour) {
+    // The log's colours are 0x00BBGGRR, the marker reads as #RRGGBB.
+    return Format("[#%02X%02X%02X]", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu);
+}
+
+// One record a line: a text's own line breaks and tabs are written as
+// escapes, so that they neither end the line nor shift the columns.
+std::string EscapeLineBreaks(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
 
 // The progress window's log as text lines: bold, colour and italics become
 // markers in front of the line.
@@ -89,7 +125,7 @@ class PrintingRenderer : public ProgressRenderer {
         std::lock_guard lock(mutex_);
         if (bold) os_ << "[b]";
         if (italic) os_ << "[i]";
-        if (colour != LogColour::kBlack) os_ << Format("[#%06X]", static_cast<unsigned>(colour));
+        if (colour != LogColour::kBlack) os_ << ColourMarker(colour);
         if (bold || italic || colour != LogColour::kBlack) os_ << ' ';
         os_ << text << '\n';
     }
@@ -108,6 +144,8 @@ const CDeviceDescription& Modification(const std::string& name) {
 // Sets up the document for a modification; false (reported) when its
 // description files cannot be read.
 bool SetUp(CSelvarDoc& doc, const CDeviceDescription& modification, Io& io) {
+    // The tool reads only what it is told to.
+    Modes().autoRead = false;
     if (doc.SetUpConfiguration(&modification, false)) return true;
     io.err << "selvar-tool: " << doc.LastError() << " (" << DescriptionDirectory() << ")\n";
     return false;
@@ -153,8 +191,21 @@ int RunOperation(CSelvarDoc& doc, int command, Io& io, std::ostream& log) {
 bool OpenFile(CSelvarDoc& doc, const std::string& path, Io& io) {
     Startup().driven = true;
     bool ok = doc.OpenDocument(path);
-    if (!ok) io.err << "selvar-tool: " << doc.LastError() << '\n';
+    // A refusal the loader showed has been printed already.
+    if (!ok && !doc.LastErrorShown()) io.err << "selvar-tool: " << doc.LastError() << '\n';
     return ok;
+}
+
+// False (reported) unless the path names a regular file.
+bool RegularFile(const std::string& path, Io& io) {
+    std::error_code ec;
+    const auto st = std::filesystem::status(path, ec);
+    if (std::filesystem::is_regular_file(st)) return true;
+    if (ec || std::filesystem::is_directory(st))
+        io.err << "selvar-tool: Не удается открыть файл '" << path << "'.\n";
+    else
+        io.err << "selvar-tool: Файл '" << path << "' не является обычным файлом.\n";
+    return false;
 }
 
 std::string LocalTime(std::time_t t) {
@@ -177,7 +228,7 @@ class PollPrinter : public MainWindowNotifications {
         std::lock_guard lock(mutex_);
         const std::time_t now = std::time(nullptr);
         os_ << LocalTime(now) << '\t' << Key(p) << '\t' << p.deviceAddress << '\t'
-            << (p.error.empty() ? p.value : p.error) << '\n';
+            << EscapeLineBreaks(p.error.empty() ? p.value : p.error) << '\n';
         os_.flush();
         if (doc_.recordProtocol && !doc_.RecordPolledValue(p, now)) ++recordFailures;
         ++count;
@@ -205,17 +256,31 @@ int RunReadAll(const Args& args, Io& io) {
 int RunSave(const Args& args, Io& io) {
     args.ExpectOperands(2, 2, "MOD and OUT.svx");
     const CDeviceDescription& modification = Modification(args.Operands()[0]);
+    const std::string& out = args.Operands()[1];
     CSelvarDoc doc;
     if (!SetUp(doc, modification, io)) return kNoDescriptions;
     if (!Connect(doc, args, io)) return kPortFailed;
     doc.NewDocument();
     int status = RunOperation(doc, CommandId::kReadAll, io, io.out);
+    // A read that was stopped, by Ctrl+C or by the device falling silent,
+    // holds "Нет данных" for what it did not reach: it replaces a file only
+    // when asked to.
+    const OperationCounters& c = OperationState().counters;
+    const bool complete = c.processed >= c.total && !(Outcome::Flags() & Outcome::kCancelled);
+    if (!complete && !args.Has("--partial")) {
+        std::error_code ec;
+        io.out << (std::filesystem::exists(out, ec) ? "kept " + out + " unchanged"
+                                                    : "nothing written to " + out)
+               << ": the read did not complete (--partial saves what was read)\n";
+        return kFailures;
+    }
     Startup().driven = true;  // the save reports its failure here, not in a box
-    if (!doc.SaveDocument(args.Operands()[1])) {
+    if (!doc.SaveDocument(out)) {
         io.err << "selvar-tool: " << doc.LastError() << '\n';
         return kFileFailed;
     }
-    return status;
+    io.out << (complete ? "saved " : "saved the partial read into ") << out << '\n';
+    return complete ? status : kFailures;
 }
 
 int RunLoad(const Args& args, Io& io) {
@@ -338,19 +403,21 @@ int RunSvx(const Args& args, Io& io) {
         if (headerShown) return;
         headerShown = true;
         io.out << "access level: " << contents.accessLevel << '\n'
-               << "modification: " << contents.modification << '\n'
-               << "common parameters: " << contents.commonName << '\n';
+               << "modification: " << EscapeLineBreaks(contents.modification) << '\n'
+               << "common parameters: " << EscapeLineBreaks(contents.commonName) << '\n';
         for (const auto& p : contents.common)
-            io.out << "  " << p->name << " = " << p->value << '\n';
-        io.out << "table: " << contents.tableName << ", " << contents.tableSize << " parameters, "
-               << contents.recordCount << " records\n";
+            io.out << "  " << EscapeLineBreaks(p->name) << " = " << EscapeLineBreaks(p->value)
+                   << '\n';
+        io.out << "table: " << EscapeLineBreaks(contents.tableName) << ", " << contents.tableSize
+               << " parameters, " << contents.recordCount << " records\n";
     };
     contents.onRecord = [&](std::uint32_t key, const Parameter& p) {
         showHeader();
-        io.out << Format("%08X", key) << '\t' << p.name << '\t'
-               << (p.hasLinearIndex ? std::to_string(p.linearIndex) : "-") << '\t' << p.value
-               << '\t' << p.error << '\t' << (p.needUpdate ? 'v' : '-')
-               << (p.needUpdateAccess ? 'a' : '-') << (p.needUpdateOwner ? 'o' : '-') << '\n';
+        io.out << Format("%08X", key) << '\t' << EscapeLineBreaks(p.name) << '\t'
+               << (p.hasLinearIndex ? std::to_string(p.linearIndex) : "-") << '\t'
+               << EscapeLineBreaks(p.value) << '\t' << EscapeLineBreaks(p.error) << '\t'
+               << (p.needUpdate ? 'v' : '-') << (p.needUpdateAccess ? 'a' : '-')
+               << (p.needUpdateOwner ? 'o' : '-') << '\n';
     };
     std::string error;
     bool ok = Svx::ReadContents(args.Operands()[1], contents, error);
@@ -373,6 +440,8 @@ int RunDbf(const Args& args, Io& io) {
     if (!import && ops[0] != "export") throw UsageError("dbf takes export or import");
     if (!import && ops.size() != 3) throw UsageError("dbf export takes FILE.svx and OUT.dbf");
 
+    // A pipe or a device given as the table would never end.
+    if (import && !RegularFile(ops[2], io)) return kFileFailed;
     CSelvarDoc doc;
     if (!SetUp(doc, *doc.Modification(), io)) return kNoDescriptions;
     if (!OpenFile(doc, ops[1], io)) return kFileFailed;
