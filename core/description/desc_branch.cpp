@@ -13,9 +13,6 @@
 namespace {
 
 constexpr std::uint32_t kBlack = 0;
-// Nesting deeper than any real description means a damaged file; stopping
-// there keeps the recursion off the end of the stack.
-constexpr int kMaxDepth = 64;
 
 std::int32_t I32(const std::uint8_t* r, std::size_t offset) {
     return RecordInt32(r, offset);
@@ -150,7 +147,7 @@ void ReadBranch(DescBranch& branch, RecordReader& in, std::size_t& cursor, int d
     if (cursor >= in.Count()) return;
     const std::uint8_t* r = in.At(cursor++);
     if (r[TreeRecord::kKind] != TreeRecord::kBranch) return;
-    if (depth > kMaxDepth) {
+    if (depth > TreeRecord::kMaxDepth) {
         cursor = in.Count();
         return;
     }

@@ -61,6 +61,11 @@ constexpr std::size_t kSourceText = 1, kSourceTextSize = 238;
 constexpr std::size_t kStateText = 239, kStateTextSize = 256;
 constexpr std::size_t kSelector = 495, kSelectorSize = 9;
 constexpr std::size_t kFirst = 504, kLast = 508;  // int32 each
+
+// Branches nested deeper than any real description mean a damaged file;
+// every reader of tree records stops there to keep its recursion off the
+// end of the stack.
+constexpr int kMaxDepth = 64;
 }  // namespace TreeRecord
 
 // Field readers shared by the loaders and the tools that show records.

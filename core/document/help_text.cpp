@@ -53,8 +53,9 @@ std::string ParameterHelpText(const Parameter& p, const std::string& comment) {
     std::string first = p.DisplayDescription() + " (\"" + p.name + "\")\n";
     std::string range = ParameterRangeText(p);
     if (!range.empty()) range += '\n';
-    std::string commentPart = comment.empty() ? std::string() : kCommentPrefix + comment;
-    return first + range + commentPart;
+    // The comment heading stands even without a comment, so the pane's
+    // layout does not depend on the comment file.
+    return first + range + kCommentPrefix + comment;
 }
 
 std::string ParameterHelpText(const Parameter& p, const CDeviceDescription& modification) {

@@ -7,7 +7,8 @@ struct CDeviceDescription;
 
 // The help text shown for the selected parameter: its description and name,
 // the range of values it accepts (not for operative parameters) and its
-// comment. An empty comment adds no comment part.
+// comment, always under its heading "КОММЕНТАРИЙ: " (alone when there is no
+// comment).
 std::string ParameterHelpText(const Parameter& p, const std::string& comment);
 
 // The same with the comment looked up in the modification's comment file.

@@ -9,16 +9,21 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "model/parameter.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -132,7 +137,16 @@ bool CopyStream(GsfInput* in, GsfOutput* out) {
     return true;
 }
 
-bool WriteLogChunks(const std::string& logPath, GsfOutput* out, std::string* error) {
+// Writes the log's chunks; plainBytes and streamBytes count what was read
+// and what was written.
+bool WriteLogChunks(const std::string& logPath, GsfOutput* out, std::uint64_t& plainBytes,
+                    std::uint64_t& streamBytes, std::string* error) {
+    plainBytes = streamBytes = 0;
+    std::error_code ec;
+    if (!fs::is_regular_file(logPath, ec)) {
+        SetError(error, "cannot open " + logPath + ": not a regular file");
+        return false;
+    }
     std::ifstream log(logPath, std::ios::binary);
     if (!log) {
         SetError(error, "cannot open " + logPath);
@@ -158,6 +172,8 @@ bool WriteLogChunks(const std::string& logPath, GsfOutput* out, std::string* err
             SetError(error, "cannot write the archive");
             return false;
         }
+        plainBytes += got;
+        streamBytes += head.size() + packedLen;
         if (!log) break;
     }
     if (log.bad()) {
@@ -165,6 +181,81 @@ bool WriteLogChunks(const std::string& logPath, GsfOutput* out, std::string* err
         return false;
     }
     return true;
+}
+
+// The size of a stored stream; -1 when there is none or it cannot be opened.
+gsf_off_t StoredStreamSize(GsfInfile* infile, const std::string& name) {
+    int index = ChildIndex(infile, name);
+    if (index < 0) return -1;
+    GsfInput* child = OpenChild(infile, index, nullptr);
+    if (!child) return -1;
+    gsf_off_t size = gsf_input_size(child);
+    g_object_unref(child);
+    return size;
+}
+
+// A stream already stored under a name differing from name only in case:
+// the compound file compares entry names that way, so both cannot be kept.
+std::string CaseTwin(GsfInfile* infile, const std::string& name) {
+    int count = gsf_infile_num_children(infile);
+    for (int i = 0; i < count; ++i) {
+        const char* other = gsf_infile_name_by_index(infile, i);
+        if (other && name != other && EqualsNoCase(name, other)) return other;
+    }
+    return {};
+}
+
+// Decodes one UTF-8 sequence at text[at]; false when it is not valid UTF-8.
+bool NextCodePoint(std::string_view text, std::size_t& at, char32_t& out) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    std::size_t extra;
+    if (lead < 0x80)
+        extra = 0;
+    else if ((lead & 0xE0) == 0xC0)
+        extra = 1;
+    else if ((lead & 0xF0) == 0xE0)
+        extra = 2;
+    else if ((lead & 0xF8) == 0xF0)
+        extra = 3;
+    else
+        return false;
+    if (extra > text.size() - at - 1) return false;
+    char32_t cp = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (std::size_t i = 1; i <= extra; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (byte(at + i) & 0x3F);
+    }
+    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    at += extra + 1;
+    out = cp;
+    return true;
+}
+
+bool PlausibleHeader(std::string_view header) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(header[i]); };
+    if (byte(17) > 1 || byte(8) == 0) return false;
+    bool padding = false;
+    for (std::size_t i = 8; i < 16; ++i) {
+        if (byte(i) == 0)
+            padding = true;
+        else if (padding || byte(i) < 0x20 || byte(i) == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+LogRecord DecodeOne(std::string_view bytes) {
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    LogRecord r;
+    r.time = static_cast<std::int64_t>(GetLe(p, 8));
+    std::string_view name = bytes.substr(8, 8);
+    r.name = std::string(name.substr(0, name.find('\0')));
+    r.address = p[16];
+    r.failed = p[17] != 0;
+    r.data.assign(p + kRecordHeader, p + bytes.size());
+    return r;
 }
 
 }  // namespace
@@ -202,23 +293,66 @@ std::string EncodeRecord(const LogRecord& record) {
 }
 
 bool DecodeRecords(std::string_view bytes, std::vector<LogRecord>& out) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        if (bytes.size() - at < kRecordHeader) return false;
-        std::size_t n = p[at + 18];
-        if (bytes.size() - at - kRecordHeader < n) return false;
-        LogRecord r;
-        r.time = static_cast<std::int64_t>(GetLe(p + at, 8));
-        std::string_view name = bytes.substr(at + 8, 8);
-        r.name = std::string(name.substr(0, name.find('\0')));
-        r.address = p[at + 16];
-        r.failed = p[at + 17] != 0;
-        r.data.assign(p + at + kRecordHeader, p + at + kRecordHeader + n);
-        out.push_back(std::move(r));
-        at += kRecordHeader + n;
+    LogDecoder decoder;
+    bool ok = decoder.Feed(bytes, [&](const LogRecord& r) {
+        out.push_back(r);
+        return true;
+    });
+    return ok && decoder.AtBoundary();
+}
+
+bool LogDecoder::Feed(std::string_view bytes, const Sink& sink) {
+    if (damaged_) return false;
+    // Tops the partial record up to size bytes; false while bytes are short.
+    auto fill = [&](std::size_t size) {
+        if (pending_.size() >= size) return true;
+        std::size_t n = std::min(size - pending_.size(), bytes.size());
+        pending_.append(bytes.substr(0, n));
+        bytes.remove_prefix(n);
+        return pending_.size() == size;
+    };
+    for (;;) {
+        std::string_view record;
+        if (!pending_.empty() || bytes.size() < kRecordHeader) {
+            if (bytes.empty() && pending_.empty()) return true;
+            if (!fill(kRecordHeader)) return true;
+            if (!PlausibleHeader(pending_)) break;
+            if (!fill(kRecordHeader + static_cast<unsigned char>(pending_[18]))) return true;
+            record = pending_;
+        } else {
+            if (!PlausibleHeader(bytes)) break;
+            std::size_t size = kRecordHeader + static_cast<unsigned char>(bytes[18]);
+            if (bytes.size() < size) {
+                pending_.assign(bytes);
+                return true;
+            }
+            record = bytes.substr(0, size);
+            bytes.remove_prefix(size);
+        }
+        LogRecord r = DecodeOne(record);
+        offset_ += record.size();
+        pending_.clear();
+        if (!sink(r)) return false;
     }
-    return true;
+    damaged_ = true;
+    return false;
+}
+
+std::string StreamNameProblem(std::string_view logName) {
+    // An entry name holds 32 UTF-16 units with its terminating zero.
+    constexpr std::size_t kMaxUnits = 31;
+    std::size_t units = 0;
+    for (std::size_t at = 0; at < logName.size();) {
+        char32_t cp = 0;
+        if (!NextCodePoint(logName, at, cp)) return "the name is not valid UTF-8";
+        if (cp < 0x20 || cp == '/' || cp == '\\' || cp == ':' || cp == '!')
+            return "the name holds a character an archive entry cannot";
+        units += cp > 0xFFFF ? 2 : 1;
+    }
+    if (units > kMaxUnits)
+        return Format("the name is longer than the %zu characters an archive entry holds",
+                      kMaxUnits);
+    return {};
 }
 
 bool IsSafeStreamName(std::string_view name) {
@@ -274,6 +408,10 @@ std::unique_ptr<ArchiveFile> OpenArchive(const std::string& path, bool create, s
         }
         return archive;  // written on the first pack
     }
+    if (!fs::is_regular_file(path, ec)) {
+        SetError(error, "cannot open " + path + ": not a regular file");
+        return nullptr;
+    }
     if (!IsCompoundFile(path)) {
         SetError(error, path + " is not a compound file; left untouched");
         return nullptr;
@@ -282,11 +420,63 @@ std::unique_ptr<ArchiveFile> OpenArchive(const std::string& path, bool create, s
     return archive;
 }
 
-bool PackLogFile(ArchiveFile& archive, const std::string& logName, const std::string& logPath,
-                 bool remove, std::string* error) {
-    EnsureGsf();
+PackLock::PackLock(const std::string& folder) {
+    const std::string path = (fs::path(folder.empty() ? "." : folder) / kFileName).string();
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd_ < 0) return;
+    // flock belongs to the open file description, so two threads of one
+    // process exclude each other as two processes do.
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
+}
+
+PackLock::~PackLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+// The archive's insides for the packing steps that run under the lock.
+struct ArchiveAccess {
+    // Rereads the archive from disk: another packer may have replaced it
+    // since it was opened.
+    static bool Refresh(ArchiveFile& archive, std::string* error) {
+        std::error_code ec;
+        if (fs::exists(archive.path_, ec)) {
+            if (!fs::is_regular_file(archive.path_, ec) || !IsCompoundFile(archive.path_)) {
+                SetError(error, archive.path_ + " is not a compound file; left untouched");
+                return false;
+            }
+            return archive.Reopen(error);
+        }
+        if (archive.infile_) g_object_unref(static_cast<GsfInfile*>(archive.infile_));
+        archive.infile_ = nullptr;
+        return true;
+    }
+
+    static std::string CaseTwinOf(const ArchiveFile& archive, const std::string& name) {
+        return archive.infile_ ? CaseTwin(static_cast<GsfInfile*>(archive.infile_), name)
+                               : std::string();
+    }
+
+    static bool Pack(ArchiveFile& archive, const std::string& logName, const std::string& logPath,
+                     bool remove, std::string* error);
+};
+
+bool ArchiveAccess::Pack(ArchiveFile& archive, const std::string& logName,
+                         const std::string& logPath, bool remove, std::string* error) {
     if (!IsSafeStreamName(logName)) {
         SetError(error, "bad stream name " + logName);
+        return false;
+    }
+    if (std::string why = StreamNameProblem(logName); !why.empty()) {
+        SetError(error, logName + ": " + why);
+        return false;
+    }
+    if (std::string twin = CaseTwinOf(archive, logName); !twin.empty()) {
+        SetError(error, logName + ": the archive holds " + twin + ", which differs only in case");
         return false;
     }
     const std::string temp = archive.path_ + ".tmp";
@@ -314,9 +504,10 @@ bool PackLogFile(ArchiveFile& archive, const std::string& logName, const std::st
             if (!ok && in) SetError(error, std::string("cannot copy the stream ") + name);
         }
     }
+    std::uint64_t plainBytes = 0, streamBytes = 0;
     if (ok) {
         GsfOutput* out = gsf_outfile_new_child(outfile, logName.c_str(), FALSE);
-        ok = out && WriteLogChunks(logPath, out, error);
+        ok = out && WriteLogChunks(logPath, out, plainBytes, streamBytes, error);
         if (out) ok = gsf_output_close(out) && ok;
         if (out) g_object_unref(out);
     }
@@ -340,8 +531,31 @@ bool PackLogFile(ArchiveFile& archive, const std::string& logName, const std::st
     const fs::path parent = fs::path(archive.path_).parent_path();
     SyncFile(parent.empty() ? std::string(".") : parent.string());
     if (!archive.Reopen(error)) return false;
-    if (remove) fs::remove(logPath, ec);
+    // The log goes only when the archive now on disk holds its stream whole.
+    if (StoredStreamSize(static_cast<GsfInfile*>(archive.infile_), logName) !=
+        static_cast<gsf_off_t>(streamBytes)) {
+        SetError(error, "the stream " + logName + " is not whole in " + archive.path_);
+        return false;
+    }
+    // Records appended while packing are not in the stream: such a log stays
+    // and is packed again later, replacing the stream.
+    struct stat st {};
+    if (remove && ::stat(logPath.c_str(), &st) == 0 &&
+        static_cast<std::uint64_t>(st.st_size) == plainBytes)
+        fs::remove(logPath, ec);
     return true;
+}
+
+bool PackLogFile(ArchiveFile& archive, const std::string& logName, const std::string& logPath,
+                 bool remove, std::string* error) {
+    EnsureGsf();
+    PackLock lock(fs::path(archive.path()).parent_path().string());
+    if (!lock.held()) {
+        SetError(error, "cannot lock the folder of " + archive.path());
+        return false;
+    }
+    if (!ArchiveAccess::Refresh(archive, error)) return false;
+    return ArchiveAccess::Pack(archive, logName, logPath, remove, error);
 }
 
 bool ReadLogStream(const ArchiveFile& archive, const std::string& streamName,
@@ -489,25 +703,57 @@ bool ProtocolFiles::Tick(std::time_t now) {
     return true;
 }
 
-int ProtocolFiles::PackOldLogs(std::string* error) {
+int ProtocolFiles::PackOldLogs(std::string* error, std::vector<SkippedLog>* skipped) {
+    EnsureGsf();
+    // The whole pass runs under the lock: the folder is listed and each
+    // archive read only once no other packer can change them.
+    PackLock lock(folder_);
+    if (!lock.held()) {
+        SetError(error, "cannot lock " + folder_);
+        return 0;
+    }
+    auto skip = [&](const std::string& name, std::string reason) {
+        if (skipped) skipped->push_back({name, std::move(reason)});
+    };
     int packed = 0;
     std::error_code ec;
-    std::vector<std::string> logs;
+    std::map<std::string, std::vector<std::string>> byFoldedName;
     for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
         if (!it->is_regular_file(ec)) continue;
         std::string name = it->path().filename().string();
         if (name.size() < 4 || !EqualNoCase(std::string_view(name).substr(name.size() - 4), ".log"))
             continue;
         if (EqualNoCase(name, current_)) continue;
-        logs.push_back(std::move(name));
+        byFoldedName[ToLowerUtf8(name)].push_back(std::move(name));
+    }
+    std::vector<std::string> logs;
+    for (auto& [folded, names] : byFoldedName) {
+        std::sort(names.begin(), names.end());
+        if (names.size() == 1) {
+            logs.push_back(names.front());
+            continue;
+        }
+        // One entry name would stand for several days; none is chosen.
+        for (const std::string& name : names)
+            skip(name, "its name differs only in case from " +
+                           (name == names.front() ? names[1] : names.front()));
     }
     std::sort(logs.begin(), logs.end());
     for (const std::string& name : logs) {
+        if (std::string why = StreamNameProblem(name); !why.empty()) {
+            skip(name, why);
+            continue;
+        }
         std::string archiveName = ArchiveNameFor(name);
         if (archiveName.empty()) continue;
         auto archive = OpenArchive((fs::path(folder_) / archiveName).string(), true, error);
         if (!archive) continue;
-        if (PackLogFile(*archive, name, (fs::path(folder_) / name).string(), true, error)) ++packed;
+        if (std::string twin = ArchiveAccess::CaseTwinOf(*archive, name); !twin.empty()) {
+            skip(name, archiveName + " holds " + twin + ", which differs only in case");
+            continue;
+        }
+        if (ArchiveAccess::Pack(*archive, name, (fs::path(folder_) / name).string(), true, error))
+            ++packed;
     }
     return packed;
 }

@@ -36,8 +36,33 @@ std::string ArchiveNameFor(std::string_view logFileName);
 
 std::string EncodeRecord(const LogRecord& record);
 // Parses a whole log file. False (with the records before it kept) when the
-// bytes end inside a record.
+// bytes end inside a record or reach one no writer produces.
 bool DecodeRecords(std::string_view bytes, std::vector<LogRecord>& out);
+
+// Decodes a log as its bytes arrive, holding no more than one partial
+// record, so a log of any size (or an endless input) costs bounded memory.
+// Decoding stops at the first record that cannot be valid: an empty name,
+// bytes after the name's zero padding, control characters in the name, or a
+// failure flag other than 0 and 1.
+class LogDecoder {
+  public:
+    // Receives each whole record; returns false to stop.
+    using Sink = std::function<bool(const LogRecord&)>;
+
+    // False when decoding has stopped: at damage (damaged() is then true) or
+    // because the sink asked to.
+    bool Feed(std::string_view bytes, const Sink& sink);
+    // True when the bytes so far end at a record boundary.
+    bool AtBoundary() const { return pending_.empty(); }
+    bool damaged() const { return damaged_; }
+    // Bytes taken into whole records; where the damage or the cut starts.
+    std::uint64_t offset() const { return offset_; }
+
+  private:
+    std::string pending_;
+    std::uint64_t offset_ = 0;
+    bool damaged_ = false;
+};
 
 // A monthly archive. Packing rewrites the whole compound file into a
 // temporary file beside it and renames that over the old one, so the old
@@ -53,9 +78,8 @@ class ArchiveFile {
     std::vector<std::string> Streams() const;
 
   private:
+    friend struct ArchiveAccess;
     friend std::unique_ptr<ArchiveFile> OpenArchive(const std::string&, bool, std::string*);
-    friend bool PackLogFile(ArchiveFile&, const std::string&, const std::string&, bool,
-                            std::string*);
     friend bool ReadLogStream(const ArchiveFile&, const std::string&,
                               const std::function<bool(std::string_view)>&, std::string*);
     ArchiveFile() = default;
@@ -66,14 +90,47 @@ class ArchiveFile {
 
 // Opens a compound file. A missing file is started empty with create on,
 // else fails. An existing file that is not a compound file is never
-// replaced: its contents may be days of packed logs.
+// replaced: its contents may be days of packed logs. Anything but a regular
+// file (a folder, a FIFO, a device) is refused.
 std::unique_ptr<ArchiveFile> OpenArchive(const std::string& path, bool create,
                                          std::string* error = nullptr);
 
 // Stores the log file as the stream logName (replacing one of that name).
-// With remove on, the log file is deleted once the new archive is in place.
+// Packing holds the exclusive lock of the archive's folder and rereads the
+// archive under it, so packers in other threads or processes never drop
+// each other's streams. With remove on, the log file is deleted once its
+// stream is found whole in the archive that replaced the old one, and only
+// when the log did not grow meanwhile. A name the archive cannot hold
+// (StreamNameProblem), or one differing only in case from a stream already
+// there, fails and leaves everything as it was.
 bool PackLogFile(ArchiveFile& archive, const std::string& logName, const std::string& logPath,
                  bool remove, std::string* error = nullptr);
+
+// Why a log file name cannot be a stream name of an archive: longer than the
+// 31 UTF-16 units a compound file's entry holds, not UTF-8, or holding a
+// character entry names exclude. Empty when it can be one.
+std::string StreamNameProblem(std::string_view logName);
+
+// A log that packing left in the folder on purpose, and why.
+struct SkippedLog {
+    std::string name;
+    std::string reason;
+};
+
+// Held while packing a protocol folder: an exclusive lock on the file
+// ".pack.lock" in it, for every thread and process that packs there.
+class PackLock {
+  public:
+    explicit PackLock(const std::string& folder);
+    ~PackLock();
+    PackLock(const PackLock&) = delete;
+    PackLock& operator=(const PackLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+    static constexpr const char* kFileName = ".pack.lock";
+
+  private:
+    int fd_ = -1;
+};
 
 // The bytes of a stored stream as chunks are read from them.
 class ChunkSource {
@@ -126,7 +183,10 @@ class ProtocolFiles {
 
     // Packs every log but the current one into its month's archive. Returns
     // the number packed; failures leave the log in place for a later try.
-    int PackOldLogs(std::string* error = nullptr);
+    // Logs whose names an archive cannot hold (too long, or differing only in
+    // case from another log or a stored stream) are left and listed in
+    // skipped.
+    int PackOldLogs(std::string* error = nullptr, std::vector<SkippedLog>* skipped = nullptr);
 
   private:
     std::string folder_;

@@ -17,7 +17,7 @@
 namespace {
 
 // The page is valid HTML whatever the descriptions hold.
-std::string Escape(std::string_view text) {
+std::string EscapeHtml(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
@@ -37,7 +37,14 @@ std::string Escape(std::string_view text) {
                 out += c;
         }
     }
-    return ReplaceAll(out, "№1", "№...");
+    return out;
+}
+
+// Paths and descriptions also shorten a first number to "№...": the row
+// stands for every instance of the parameter. Labels and names are shown as
+// they are.
+std::string Escape(std::string_view text) {
+    return ReplaceAll(EscapeHtml(text), "№1", "№...");
 }
 
 void Merge(ParameterLine& line, int v) {
@@ -75,7 +82,7 @@ std::string TypeCell(const std::string& type) {
     }
     std::string cell = "\n\t<ol start=0>\n";
     for (const std::string& l : labels)
-        cell += "\t\t<li> " + Escape(l) + "\n";
+        cell += "\t\t<li> " + EscapeHtml(l) + "\n";
     return cell + "\t</ol>";
 }
 
@@ -119,9 +126,9 @@ std::string FloatCell(const std::vector<Code>& codes, const char* heading) {
     if (heading) cell += "<br>" + std::string(heading);
     for (const Code& c : codes) {
         if (*c.code == '\0')
-            cell += "<br>\n" + Escape(c.text);  // a heading inside the list
+            cell += "<br>\n" + EscapeHtml(c.text);  // a heading inside the list
         else
-            cell += "<br>\n<b>" + std::string(c.code) + "</b> - " + Escape(c.text);
+            cell += "<br>\n<b>" + std::string(c.code) + "</b> - " + EscapeHtml(c.text);
     }
     return cell;
 }
@@ -243,7 +250,7 @@ void WriteRow(const ParameterLine& line, std::ostream& out, int number) {
                                  RangeCell(line),
                                  AttributeCell(line.attributeKind)};
     for (std::size_t i = 0; i < 7; ++i) {
-        out << "\t<td>" << (i == 0 ? Escape(cells[i]) : cells[i]) << "\t</td>\n";
+        out << "\t<td>" << (i == 0 ? EscapeHtml(cells[i]) : cells[i]) << "\t</td>\n";
         if (i == 6) out << "</tr>\n";
     }
 }

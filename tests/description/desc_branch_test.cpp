@@ -342,3 +342,47 @@ TEST(DescBranch, InverterBitsFollowTheValue) {
     p.value = "5";
     EXPECT_FALSE(InverterBitTexts(p, texts));
 }
+
+TEST(DescriptionTrees, BuiltOrdinaryThenOperativeThenHidden) {
+    struct Timer : PollTimer {
+        bool Start(int) override { return true; }
+        void Cancel() override {}
+    };
+    ParameterTable table;
+    Fill(table, {"set:0", "rEAd:0", "rEAd:1", "Addr"});
+    TreeRecords ordinary, operative, hidden;
+    ordinary.Branch("Параметры", 1, 0, 0, 0, 0, 0, 1).Param(0);
+    operative.Branch("Опрос", 2, 0, 0, 0, 0, 0, 1).Param(1).Param(2);
+    hidden.Branch("Скрытые", 1, 0, 0, 0, 0, 0, 1).Param(3);
+    int timers = 0;
+    DescriptionTrees trees =
+        BuildDescriptionTrees(table, ordinary.bytes, operative.bytes, hidden.bytes, [&] {
+            ++timers;
+            return std::make_unique<Timer>();
+        });
+    // Each later tree's marked branch replaces the earlier one: the hidden
+    // tree is built last.
+    EXPECT_EQ(table.markedBranch, trees.hidden.get());
+    EXPECT_EQ(trees.ordinary->elementName, "Параметры");
+    EXPECT_EQ(trees.operative->elementName, "Опрос");
+    // The operative tree is ready for polling: timers, and no index bytes
+    // in its requests.
+    EXPECT_EQ(timers, 2);
+    for (std::size_t i : {1u, 2u}) {
+        EXPECT_NE(table.At(i)->pollTimer, nullptr);
+        EXPECT_FALSE(table.At(i)->hasLinearIndex);
+    }
+    EXPECT_TRUE(table.At(0)->hasLinearIndex);
+    EXPECT_EQ(table.At(0)->pollTimer, nullptr);
+
+    // Without a hidden mark the operative tree's mark stands over the
+    // ordinary one.
+    ParameterTable again;
+    Fill(again, {"set:0", "rEAd:0", "rEAd:1", "Addr"});
+    TreeRecords plain;
+    plain.Branch("Скрытые", 1).Param(3);
+    trees = BuildDescriptionTrees(again, ordinary.bytes, operative.bytes, plain.bytes, nullptr);
+    EXPECT_EQ(again.markedBranch, trees.operative.get());
+    EXPECT_EQ(again.At(1)->pollTimer, nullptr);  // no timer maker, no timers
+    EXPECT_FALSE(again.At(1)->hasLinearIndex);
+}

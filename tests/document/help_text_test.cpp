@@ -37,10 +37,11 @@ TEST_F(HelpTextTest, WholeTextJoinsDescriptionRangeAndComment) {
     EXPECT_EQ(ParameterHelpText(p, "Выбор датчика"),
               "Тип входа (\"in.sl\")\nДИАПАЗОН ЗНАЧЕНИЙ: Значение должно быть целого типа, от -5 "
               "до 17.\nКОММЕНТАРИЙ: Выбор датчика");
-    // The tree's own label is what the user sees; no comment adds nothing.
+    // The tree's own label is what the user sees; without a comment the
+    // heading still stands.
     p.treeLabel = "Вход";
     p.maxValue = p.minValue;
-    EXPECT_EQ(ParameterHelpText(p, ""), "Вход (\"in.sl\")\n");
+    EXPECT_EQ(ParameterHelpText(p, ""), "Вход (\"in.sl\")\nКОММЕНТАРИЙ: ");
 }
 
 TEST_F(HelpTextTest, RangeByTypeWithoutRegardToCase) {
@@ -92,6 +93,9 @@ TEST_F(HelpTextTest, CommentFromTheModificationKeepsOnePrefix) {
     EXPECT_EQ(ParameterHelpText(p, *b4),
               "Задержка (\"del\")\nКОММЕНТАРИЙ: Параметр блокирует переключение состояния "
               "Инспектора на заданное время.");
+    // A parameter the comment file does not know keeps the heading alone.
+    p.name = "zz.zz";
+    EXPECT_EQ(ParameterHelpText(p, *b4), "Задержка (\"zz.zz\")\nКОММЕНТАРИЙ: ");
 }
 
 }  // namespace

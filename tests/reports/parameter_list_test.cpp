@@ -80,7 +80,7 @@ TEST(ParameterList, CellsByType) {
     t.Add(t.root, "n.Err", -1, "byte");
     t.Add(t.root, "f", -1, "float", 0, 100);
     t.Add(t.root, "c", -1, "CLK frm", 0, 5999);
-    t.Add(t.root, "e", -1, "Выкл:Вкл<на>");
+    t.Add(t.root, "e", -1, "Выкл:Вкл<на>:Вход №1 & №2");
     t.Add(t.root, "z", -1, "float", 0, 0)->attributeKind = 3;
     std::vector<ParameterLine> lines;
     CollectLines(t.root, "", lines);
@@ -92,6 +92,8 @@ TEST(ParameterList, CellsByType) {
     EXPECT_NE(Row(lines[1]).find("Число с плавающей точкой"), std::string::npos);
     EXPECT_NE(Row(lines[2]).find("<td>от 00:00 до 99:59\t</td>"), std::string::npos);
     EXPECT_NE(Row(lines[3]).find("<li> Вкл&lt;на&gt;"), std::string::npos);
+    // A label names one choice: its number stays, only the markup is escaped.
+    EXPECT_NE(Row(lines[3]).find("<li> Вход №1 &amp; №2\n"), std::string::npos);
     EXPECT_NE(Row(lines[4]).find("нет ограничений"), std::string::npos);
     EXPECT_NE(Row(lines[4]).find("дерево атр-ов обрезано (кратность индекcов 3)"),
               std::string::npos);

@@ -70,10 +70,13 @@ class TreePrinter {
     TreePrinter(const ParameterTable& table, std::span<const std::uint8_t> records, Io& io)
         : table_(table), records_(records), io_(io) {}
 
-    void Print() {
+    // False when the branches nest deeper than the loader follows; the
+    // records from there on are not shown, as the loader does not use them.
+    bool Print() {
         std::size_t cursor = 0;
         while (cursor < Count())
             Item(cursor, 0);
+        return !tooDeep_;
     }
 
   private:
@@ -91,6 +94,11 @@ class TreePrinter {
         std::string indent(static_cast<std::size_t>(2 * depth), ' ');
         switch (r[TreeRecord::kKind]) {
             case TreeRecord::kBranch: {
+                if (depth > TreeRecord::kMaxDepth) {
+                    tooDeep_ = true;
+                    cursor = Count();
+                    return;
+                }
                 std::int64_t children = std::int64_t{I32(r, TreeRecord::kChildCount1)} +
                                         I32(r, TreeRecord::kChildCount2) +
                                         I32(r, TreeRecord::kChildCount3);
@@ -136,6 +144,7 @@ class TreePrinter {
     const ParameterTable& table_;
     std::span<const std::uint8_t> records_;
     Io& io_;
+    bool tooDeep_ = false;
 };
 
 int PrintTree(const CDeviceDescription& d, const std::string& which, Io& io) {
@@ -152,7 +161,11 @@ int PrintTree(const CDeviceDescription& d, const std::string& which, Io& io) {
         io.err << "selvar-tool: " << path << ": " << GzipStatusText(records.status) << '\n';
         if (records.size == 0) return Exit::kRefused;
     }
-    TreePrinter(table, records.Span(), io).Print();
+    if (!TreePrinter(table, records.Span(), io).Print()) {
+        io.err << "selvar-tool: " << path << ": branches nested deeper than "
+               << TreeRecord::kMaxDepth << " levels; the rest of the file is not shown\n";
+        return Exit::kRefused;
+    }
     return Exit::kOk;
 }
 
