@@ -461,6 +461,22 @@ TEST_F(DesccData, ToolTipsAreFound) {
     EXPECT_NE(FindComment(b4.tooltipPath, "Диапазон №1", std::nullopt).find("Нагреватель"),
               std::string::npos);
     EXPECT_NE(FindComment(b4.tooltipPath, *b4.Find("X r", 3)), "");
+    // Every operative parameter explains its reading, and the limits of
+    // outputs and alarms and the points of the curves have theirs.
+    for (const char* alias : {"a1", "b4", "b2"}) {
+        const Loaded& m = Mod(alias);
+        std::vector<const Parameter*> wanted;
+        m.operative->ForEachBranch([&](const DescBranch& b) {
+            wanted.insert(wanted.end(), b.parameters.begin(), b.parameters.end());
+        });
+        for (const char* name : {"Al.hy", "ou.Hi", "ou.Lo", "grtp", "Grtr", "Pr.En"})
+            for (const Parameter& p : m.table.All())
+                if (p.name == name) wanted.push_back(&p);
+        EXPECT_GE(wanted.size(), 40u) << alias;
+        for (const Parameter* p : wanted)
+            EXPECT_NE(FindComment(m.tooltipPath, *p), "")
+                << alias << ' ' << p->name << ':' << p->linearIndex;
+    }
     // Most parameters have a comment.
     for (const char* alias : {"a1", "b4", "b2"}) {
         const Loaded& m = Mod(alias);
