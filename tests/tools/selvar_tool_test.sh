@@ -237,6 +237,80 @@ SELVAR_HOME=$WORK/home "$TOOL" parlist a1 >"$WORK/out" 2>"$WORK/err"
 [ $? -eq 0 ] && [ -s "$WORK/home/parlist.html" ] || fail "parlist defaults to the program's home"
 checks=$((checks + 1))
 
+# --- protocol logs ----------------------------------------------------------
+mkdir -p "$WORK/logs"
+mkfifo "$WORK/logs/fifo.log"
+status 2 log dump "$WORK/logs"
+stderr_has "not a regular file"
+status 2 log dump "$WORK/logs/fifo.log"
+status 2 log dump /dev/zero
+status 2 log dump "$WORK/logs/none.log"
+status 2 log dump "$WORK/logs" 05-01-2027.log
+if command -v python3 >/dev/null 2>&1; then
+    python3 - "$WORK" "$(dirname "$TOOL")" <<'PY'
+import gzip, os, shutil, struct, sys
+work = sys.argv[1]
+def record(t, name, address, data):
+    return struct.pack("<q", t) + name.ljust(8, b"\0") + bytes([address, 0, len(data)]) + data
+# Operative readings carry no index bytes: r.oe is three bytes, r.kEY one.
+with open(os.path.join(work, "logs", "b4.log"), "wb") as f:
+    f.write(record(1765100000, b"r.oe", 1, bytes([0x42, 0x48, 0])))
+    f.write(record(1765100001, b"r.kEY", 3, bytes([1])))
+with open(os.path.join(work, "logs", "zeros.log"), "wb") as f:
+    f.write(record(1765100000, b"r.oe", 1, bytes([0x42, 0x48, 0])) + bytes(3000000))
+# A hidden tree of 50,000 nested branches beside copies of the other files.
+deep = os.path.join(work, "deep")
+os.mkdir(deep)
+source = sys.argv[2]
+for name in os.listdir(source):
+    if name.endswith((".zip", ".dat")):
+        shutil.copy(os.path.join(source, name), deep)
+branch = bytearray(512)
+branch[0] = 1
+branch[1:5] = struct.pack("<i", 1)
+branch[29:30] = b"d"
+with open(os.path.join(deep, "selvar_b2.tree.h.zip"), "wb") as f:
+    f.write(gzip.compress(bytes(branch) * 50000))
+PY
+    ARGS="log dump b4.log --modification b4"
+    checks=$((checks + 1))
+    TZ=UTC "$TOOL" log dump "$WORK/logs/b4.log" --modification b4 >"$WORK/out" 2>"$WORK/err"
+    STATUS=$?
+    [ "$STATUS" -eq 0 ] || fail "exit status $STATUS"
+    stdout_is "$(printf '2025-12-07 09:33:20\tr.oe\t1\tok\t50.0\tfloat\n2025-12-07 09:33:21\tr.kEY\t3\tok\tЗамкнут\tРазомкнут:Замкнут')"
+    status 2 log dump "$WORK/logs/zeros.log"
+    stderr_has "damaged at byte 22"
+    [ "$(wc -l <"$WORK/out")" -eq 1 ] || fail "the record before the damage is shown"
+    ARGS="desc tree b2 hidden (50,000 levels)"
+    checks=$((checks + 1))
+    SELVAR_DATA_DIR=$WORK/deep "$TOOL" desc tree b2 hidden >"$WORK/out" 2>"$WORK/err"
+    STATUS=$?
+    [ "$STATUS" -eq 1 ] || fail "a tree nested too deep exits 1, not $STATUS"
+    stderr_has "deeper than 64 levels"
+
+    # Two packers at once keep every day, in the archive or in the folder.
+    cp "$WORK/logs/b4.log" "$WORK/day.keep"
+    rm -f "$WORK/logs/"*.log
+    for day in 01 02 03 04 05 06 07 08 09 10 11 12 13 14 15 16; do
+        cp "$WORK/day.keep" "$WORK/logs/$day-11-2026.log"
+    done
+    "$TOOL" log pack "$WORK/logs" >/dev/null 2>&1 &
+    first=$!
+    "$TOOL" log pack "$WORK/logs" >/dev/null 2>&1
+    wait "$first"
+    for day in 01 02 03 04 05 06 07 08 09 10 11 12 13 14 15 16; do
+        run log dump "$WORK/logs/11-2026.var" "$day-11-2026.log"
+        [ "$STATUS" -eq 0 ] && [ ! -e "$WORK/logs/$day-11-2026.log" ] ||
+            fail "day $day is not in the archive, or its log was left"
+    done
+    # Names an archive cannot hold stay in the folder, reported.
+    long="aaaaaaaaaaaaaaaaaaaaaaaa01-12-2026.log"
+    printf 'x' >"$WORK/logs/$long"
+    status 1 log pack "$WORK/logs"
+    stderr_has "$long left in the folder"
+    [ -e "$WORK/logs/$long" ] || fail "the log with the long name was removed"
+fi
+
 # Exchanges with the simulated controller on a pseudo-terminal.
 if [ -n "${SELVAR_SIM:-}" ]; then
     mkfifo "$WORK/sim-line"

@@ -117,8 +117,9 @@ constexpr Command kCommands[] = {
      "configuration (saved to OUT.svx, else into FILE.svx); missing parameters on stderr",
      kNoOptions, RunDbf},
     {"log", "dump FILE.log | dump ARCHIVE.var STREAM [--modification MOD] | pack [DIR]",
-     "show a protocol log, one record a line (decoded with MOD's table), or pack the older "
-     "logs of a protocol folder into their monthly archives",
+     "show a protocol log, one record a line (decoded as polling decoded it with MOD's "
+     "description), or pack the older logs of a protocol folder into their monthly archives;\n"
+     "      dump exits 2 when the file cannot be read whole, pack 1 when logs were left",
      kLogOptions, RunLog},
 };
 
