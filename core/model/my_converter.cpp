@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -56,14 +57,120 @@ std::string_view TrimControls(std::string_view text) {
     return text;
 }
 
-double LeadingReal(std::string_view text) {
-    double x = 0;
-    return ParseLeadingReal(text, x) == 0 ? 0 : x;
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-std::int64_t LeadingInt(std::string_view text) {
-    std::int64_t v = 0;
-    return ParseLeadingInt(text, v) == 0 ? 0 : v;
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Where the parts of a number lie in a text.
+struct NumberSpan {
+    std::size_t begin = 0;  // first digit or point, after blanks and sign
+    std::size_t end = 0;    // 0: no number
+    bool negative = false;
+    bool exponent = false;
+};
+
+NumberSpan ScanNumber(std::string_view text) {
+    NumberSpan span;
+    std::size_t i = 0;
+    while (i < text.size() && IsSpace(text[i]))
+        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) span.negative = text[i++] == '-';
+    span.begin = i;
+    std::size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i]))
+            ++i, ++digits;
+    }
+    if (digits == 0) return NumberSpan{};
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j]))
+                ++j;
+            i = j;
+            span.exponent = true;
+        }
+    }
+    span.end = i;
+    return span;
+}
+
+// Whether a number that from_chars finds out of range is too large rather
+// than too small: the decimal place of its first significant digit decides.
+bool BeyondLargest(std::string_view number) {
+    std::size_t e = number.find_first_of("eE");
+    std::string_view mantissa = number.substr(0, e);
+    std::int64_t exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view digits = number.substr(e + 1);
+        bool negative = !digits.empty() && digits[0] == '-';
+        if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+        for (char c : digits)
+            exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
+        if (negative) exponent = -exponent;
+    }
+    std::size_t point = mantissa.find('.');
+    if (point == std::string_view::npos) point = mantissa.size();
+    std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return false;
+    std::int64_t place = first < point ? static_cast<std::int64_t>(point - first) - 1
+                                       : -static_cast<std::int64_t>(first - point);
+    return place + exponent >= 0;
+}
+
+enum class Reading { kNone, kOk, kTooLarge };
+
+// The number of a span as T; below the smallest T it reads as zero.
+template <typename T>
+Reading ReadSpan(std::string_view text, const NumberSpan& span, T& out) {
+    if (span.end == 0) return Reading::kNone;
+    std::string_view number = text.substr(span.begin, span.end - span.begin);
+    T value = 0;
+    auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                     std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        if (BeyondLargest(number)) return Reading::kTooLarge;
+        value = 0;
+    } else if (ec != std::errc() || ptr != number.data() + number.size() || !std::isfinite(value)) {
+        return Reading::kNone;
+    }
+    out = span.negative ? -value : value;
+    return Reading::kOk;
+}
+
+// The whole text (trailing blanks and control characters aside) as one
+// real number of type T.
+template <typename T>
+Reading WholeReal(std::string_view text, T& out) {
+    text = TrimControls(text);
+    NumberSpan span = ScanNumber(text);
+    if (span.end != text.size()) return Reading::kNone;
+    return ReadSpan(text, span, out);
+}
+
+// An integer type's value: the whole text is an integer, or a real within
+// 0.00001 of one as a "DEC dot" text may be. An exponent is refused: the
+// device's reading takes the integer before it.
+bool WholeInteger(std::string_view text, std::int64_t& out) {
+    constexpr double kFractionTolerance = 0.00001;
+    text = TrimControls(text);
+    NumberSpan span = ScanNumber(text);
+    if (span.end != text.size() || span.exponent) return false;
+    std::int64_t whole = 0;
+    if (ParseLeadingInt(text, whole) == 0) return false;
+    double real = 0;
+    if (ReadSpan(text, span, real) != Reading::kOk) return false;
+    if (std::fabs(real - static_cast<double>(whole)) > kFractionTolerance) return false;
+    out = whole;
+    return true;
 }
 
 // True when the whole text (blanks around it allowed) is one integer.
@@ -213,16 +320,19 @@ struct EncodeRequest {
 using Encoder = int (*)(const EncodeRequest&, std::uint8_t* out, int& count);
 
 int EncodeFloat(const EncodeRequest& req, std::uint8_t* out, int& count) {
-    double x = LeadingReal(TrimControls(req.text));
-    if (std::fabs(x) > std::numeric_limits<float>::max()) return 0;
-    PutBigEndian(std::bit_cast<std::uint32_t>(static_cast<float>(x)), 4, out);
+    // Read straight as a single, so that a text rounding to the largest
+    // single is taken and one rounding past it is not.
+    float x = 0;
+    if (WholeReal(req.text, x) != Reading::kOk) return 0;
+    PutBigEndian(std::bit_cast<std::uint32_t>(x), 4, out);
     // "r.oe" is held in three bytes: the low byte of the single is dropped.
     count = EqualsNoCase(req.converter.name, "r.oe") ? 3 : 4;
     return 1;
 }
 
 int EncodeStoredDot(const EncodeRequest& req, std::uint8_t* out, int& count) {
-    double x = LeadingReal(TrimControls(req.text));
+    double x = 0;
+    if (WholeReal(req.text, x) != Reading::kOk) return 0;
     double magnitude = std::fabs(x);
     int point = req.converter.decimals;
     if (point == 0) {
@@ -246,57 +356,79 @@ int EncodeStoredDot(const EncodeRequest& req, std::uint8_t* out, int& count) {
     return 1;
 }
 
-// An integer of `bytes` bytes; a number that the bytes cannot hold, signed or
-// unsigned, is refused rather than cut.
-int EncodeInteger(std::string_view text, int bytes, std::uint8_t* out, int& count) {
-    std::int64_t v = LeadingInt(TrimControls(text));
-    const std::int64_t top = (std::int64_t{1} << (8 * bytes)) - 1;
-    const std::int64_t bottom = -(std::int64_t{1} << (8 * bytes - 1));
-    if (v < bottom || v > top) return 0;
+// An integer of `bytes` bytes within the type's own range, so that what is
+// sent reads back as the number written.
+int EncodeInteger(std::string_view text, int bytes, std::int64_t min, std::int64_t max,
+                  std::uint8_t* out, int& count) {
+    std::int64_t v = 0;
+    if (!WholeInteger(text, v) || v < min || v > max) return 0;
     PutBigEndian(static_cast<std::uint32_t>(v), bytes, out);
     count = bytes;
     return 1;
 }
 
-int EncodeTwoBytes(const EncodeRequest& req, std::uint8_t* out, int& count) {
-    return EncodeInteger(req.text, 2, out, count);
+constexpr std::int64_t kInt16Min = -32768, kInt16Max = 32767;
+constexpr std::int64_t kUint16Max = 0xFFFF, kByteMax = 0xFF, kDwordMax = 0xFFFFFFFF;
+
+int EncodeUnsigned16(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    return EncodeInteger(req.text, 2, 0, kUint16Max, out, count);
+}
+
+int EncodeSigned16(const EncodeRequest& req, std::uint8_t* out, int& count) {
+    return EncodeInteger(req.text, 2, kInt16Min, kInt16Max, out, count);
 }
 
 int EncodeOneByte(const EncodeRequest& req, std::uint8_t* out, int& count) {
-    return EncodeInteger(req.text, 1, out, count);
+    return EncodeInteger(req.text, 1, 0, kByteMax, out, count);
 }
 
 int EncodeFourBytes(const EncodeRequest& req, std::uint8_t* out, int& count) {
-    return EncodeInteger(req.text, 4, out, count);
+    return EncodeInteger(req.text, 4, 0, kDwordMax, out, count);
 }
 
 int EncodeBin(const EncodeRequest& req, std::uint8_t* out, int& count) {
     unsigned bits = 0;
-    for (std::size_t i = 0; i < req.text.size() && i < 8; ++i)
-        if (req.text[i] == '1') bits |= 1u << i;
+    for (std::size_t i = 0; i < req.text.size(); ++i) {
+        if (req.text[i] != '1') continue;
+        // A set bit the byte cannot hold would be lost without a word.
+        if (i >= 8) return 0;
+        bits |= 1u << i;
+    }
     out[0] = static_cast<std::uint8_t>(bits);
     count = 1;
     return 1;
 }
 
-// Up to maxCount integers separated by runs of the separators; the list ends
-// at the first part that is not a number.
-int ReadNumbers(std::string_view text, std::string_view separators, std::int64_t* out,
-                int maxCount) {
+// The fields of a time or a date: whole numbers, one separator between two
+// of them (blanks around it allowed; a blank is a separator only where the
+// separators include it). An empty or non-number field, more than maxCount
+// fields or anything after the last refuse the whole text (-1), so that no
+// field ever slips into another's place.
+int ReadFields(std::string_view text, std::string_view separators, std::int64_t* out,
+               int maxCount) {
+    text = TrimControls(text);
+    const bool blankSeparates = separators.find(' ') != std::string_view::npos;
     int count = 0;
     std::size_t pos = 0;
-    while (count < maxCount) {
-        std::size_t used = ParseLeadingInt(text.substr(pos), out[count]);
-        if (used == 0) break;
-        ++count;
-        pos += used;
-        std::size_t next = pos;
-        while (next < text.size() && separators.find(text[next]) != std::string_view::npos)
-            ++next;
-        if (next == pos) break;
-        pos = next;
+    auto skipBlanks = [&] {
+        std::size_t from = pos;
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+            ++pos;
+        return pos != from;
+    };
+    for (;;) {
+        skipBlanks();
+        if (count == maxCount || pos >= text.size() || !IsDigit(text[pos])) return -1;
+        std::int64_t v = 0;
+        pos += ParseLeadingInt(text.substr(pos), v);
+        out[count++] = v;
+        bool blanks = skipBlanks();
+        if (pos == text.size()) return count;
+        if (separators.find(text[pos]) != std::string_view::npos && text[pos] != ' ')
+            ++pos;
+        else if (!(blanks && blankSeparates))
+            return -1;
     }
-    return count;
 }
 
 bool FitsByte(std::int64_t v) {
@@ -305,8 +437,8 @@ bool FitsByte(std::int64_t v) {
 
 int EncodeTime(const EncodeRequest& req, std::uint8_t* out, int& count) {
     std::int64_t parts[3];
-    int n = ReadNumbers(TrimControls(req.text), ":", parts, 3);
-    if (n == 0) return 0;
+    int n = ReadFields(req.text, ":", parts, 3);
+    if (n <= 0) return 0;
     for (int i = 0; i < n; ++i) {
         if (!FitsByte(parts[i])) return 0;
         out[i] = static_cast<std::uint8_t>(parts[i]);
@@ -318,9 +450,9 @@ int EncodeTime(const EncodeRequest& req, std::uint8_t* out, int& count) {
 }
 
 int EncodeDateTime(const EncodeRequest& req, std::uint8_t* out, int& count) {
-    std::int64_t p[7] = {};  // day, month, year, hour, minute, second
+    std::int64_t p[6] = {};  // day, month, year, hour, minute, second
     // Day, month and year at least; a missing time of day counts 0.
-    if (ReadNumbers(TrimControls(req.text), ":. ", p, 7) < 3) return 0;
+    if (ReadFields(req.text, ":. ", p, 6) < 3) return 0;
     const std::int64_t fields[6] = {p[2], p[1] - 1, p[0] - 1, p[3], p[4], p[5]};
     for (int i = 0; i < 6; ++i) {
         if (!FitsByte(fields[i])) return 0;
@@ -337,8 +469,9 @@ int EncodeClock(const EncodeRequest& req, std::uint8_t* out, int& count) {
     std::int64_t seconds = 0;
     std::int64_t weight = 1;
     for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
-        std::int64_t v = LeadingInt(*it);
-        if (v < 0 || v > kMaxSeconds) return 0;
+        // Each part a whole number: an empty one would shift the others.
+        std::int64_t v = 0;
+        if (ReadFields(*it, "", &v, 1) != 1 || v > kMaxSeconds) return 0;
         if (v != 0) {
             if (weight > kMaxSeconds) return 0;
             seconds += v * weight;
@@ -578,9 +711,10 @@ struct TypeRow {
 constexpr TypeRow kTypeRows[] = {
     {"float", false, EncodeFloat, DecodeFloat},
     {"STORED DOT", false, EncodeStoredDot, DecodeStoredDot},
-    {"DEC dot", false, EncodeTwoBytes, DecodeDecDot},
-    {"int16", false, EncodeTwoBytes, DecodeInt16},
-    {"uint16", false, EncodeTwoBytes, DecodeUint16},
+    // Read back unsigned, whatever the description calls it.
+    {"DEC dot", false, EncodeUnsigned16, DecodeDecDot},
+    {"int16", false, EncodeSigned16, DecodeInt16},
+    {"uint16", false, EncodeUnsigned16, DecodeUint16},
     {"byte", false, EncodeOneByte, DecodeByte},
     {"bin", false, EncodeBin, DecodeBin},
     {"DWORD", false, EncodeFourBytes, DecodeDword},
@@ -901,19 +1035,59 @@ int MyConverter::DocumentAccessLevel() {
     return gDocumentAccessLevel.load();
 }
 
+namespace {
+
+Encoder FindEncoder(const MyConverter& c) {
+    if (const NameRule* rule = FindNameRule(c.name); rule && rule->encode) return rule->encode;
+    if (const TypeRow* row = FindTypeRow(c.type)) return row->encode;
+    return IsEnumerationType(c.type) ? EncodeEnumeration : nullptr;
+}
+
+}  // namespace
+
+ValueNumber ReadValueNumber(std::string_view text) {
+    ValueNumber n;
+    NumberSpan span = ScanNumber(text);
+    double value = 0;
+    Reading reading = ReadSpan(text, span, value);
+    if (reading == Reading::kNone) return n;
+    n.length = span.end;
+    n.exponent = span.exponent;
+    n.overflow = reading == Reading::kTooLarge;
+    n.value = n.overflow ? 0 : value;
+    return n;
+}
+
+bool IntegerTypeRange(std::string_view type, std::int64_t& min, std::int64_t& max) {
+    const TypeRow* row = FindTypeRow(type);
+    if (!row) return false;
+    min = 0;
+    if (row->encode == EncodeUnsigned16)
+        max = kUint16Max;
+    else if (row->encode == EncodeOneByte)
+        max = kByteMax;
+    else if (row->encode == EncodeFourBytes)
+        max = kDwordMax;
+    else if (row->encode == EncodeSigned16)
+        min = kInt16Min, max = kInt16Max;
+    else
+        return false;
+    return true;
+}
+
+bool MyConverter::HasEncoder() const {
+    return FindEncoder(*this) != nullptr;
+}
+
 int MyConverter::ConvertToData(std::string_view text, std::uint8_t* out, int& count,
                                bool indexSwitch, std::string* errorText) const {
     count = 0;
-    EncodeRequest req{*this, Utf8Prefix(text, kMaxValueText), indexSwitch, errorText};
-    Encoder encode = nullptr;
-    if (const NameRule* rule = FindNameRule(name); rule && rule->encode) {
-        encode = rule->encode;
-    } else if (const TypeRow* row = FindTypeRow(type)) {
-        encode = row->encode;
-    } else if (IsEnumerationType(type)) {
-        encode = EncodeEnumeration;
-    }
+    Encoder encode = FindEncoder(*this);
     if (!encode) return 0;
+    // A cut text could read as another value.
+    std::string_view limited = Utf8Prefix(text, kMaxValueText);
+    if (limited.size() != text.size()) return 0;
+    EncodeRequest req{*this, limited, indexSwitch, errorText};
 
     // Encoders write here, so that a failure leaves the caller's buffer as it was.
     std::uint8_t data[kMaxEncoded] = {};

@@ -28,12 +28,16 @@ class MyConverter {
     // takes the name and turns the stored text back by index text to label.
     virtual void Serialize(Archive& ar);
 
-    // Encodes `text` (at most kMaxValueText characters used) into out, which
-    // has room for kMaxRawData bytes; count receives the number of bytes.
-    // Returns 1 on success, 0 when the value cannot be encoded, -1 when the
-    // parameter has no write method or the network name is invalid (the
-    // reason, when there is one, goes to *errorText). With indexSwitch an
-    // enumeration value is taken as the index number itself.
+    // Encodes `text` (at most kMaxValueText characters; a longer text is
+    // refused) into out, which has room for kMaxRawData bytes; count receives
+    // the number of bytes. Returns 1 on success, 0 when the value cannot be
+    // encoded, -1 when the parameter has no write method or the network name
+    // is invalid (the reason, when there is one, goes to *errorText). With
+    // indexSwitch an enumeration value is taken as the index number itself.
+    // A number is refused rather than sent otherwise than it reads: it must
+    // be the whole text (trailing blanks and control characters aside) and
+    // fit the type; integer types take no exponent and no fraction beyond
+    // 0.00001, and times and dates no empty or non-number field.
     int ConvertToData(std::string_view text, std::uint8_t* out, int& count,
                       bool indexSwitch = false, std::string* errorText = nullptr) const;
 
@@ -42,6 +46,10 @@ class MyConverter {
     // unchanged). Total over any data and count: a count beyond kMaxRawData is
     // taken as kMaxRawData, and null data count as no data.
     int ConvertFromData(const std::uint8_t* data, int count, bool hasLinearIndex);
+
+    // Whether the parameter has a wire form for writing at all (a type or
+    // name rule that encodes, possibly refusing every text).
+    bool HasEncoder() const;
 
     // Enumeration helpers. A type text that names no value type is an
     // enumeration of its ':'-separated labels, even a single one (a list of
@@ -69,6 +77,21 @@ class MyConverter {
     double maxValue = 0;
     double minValue = 0;
 };
+
+// The number at the start of a text as the encoders and the text checks
+// read it: blanks before it skipped, a sign, digits with at most one point,
+// an optional exponent. A number beyond a double is marked, never read as 0.
+struct ValueNumber {
+    std::size_t length = 0;  // characters taken, blanks before it included; 0: none
+    double value = 0;        // 0 when it overflows
+    bool overflow = false;
+    bool exponent = false;
+};
+ValueNumber ReadValueNumber(std::string_view text);
+
+// The own range of an integer type ("DEC dot", "int16", "uint16", "byte",
+// "DWORD"), as its data hold it and read back; false for other types.
+bool IntegerTypeRange(std::string_view type, std::int64_t& min, std::int64_t& max);
 
 // Texts of the device's status codes, also used by the protocol export.
 // A status is a first data byte 0xF0..0xFF. ReadingStatusText looks at the

@@ -1,5 +1,6 @@
 #include "model/parameter.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -72,22 +73,103 @@ bool ReadWholeInt(std::string_view text, std::int64_t& out) {
     return used > 0 && TrimRight(text.substr(used)).empty();
 }
 
-bool ParseSeconds(std::string_view text, double& seconds) {
+// Seconds, or parts separated by ':'. A clock counts its parts from the
+// right (seconds, minutes, hours, ...); a time of day from the left (hours,
+// minutes, seconds), as the device reads the parts it is sent.
+bool ParseSeconds(std::string_view text, bool timeOfDay, double& seconds) {
     if (text.find(':') == std::string_view::npos) {
-        std::size_t used = ParseLeadingReal(text, seconds);
-        return used > 0 && TrimRight(text.substr(used)).empty();
+        ValueNumber n = ReadValueNumber(text);
+        seconds = n.value;
+        return n.length > 0 && !n.overflow && TrimRight(text.substr(n.length)).empty();
     }
     std::vector<std::string> parts = Split(text, ':');
+    constexpr std::size_t kTimeParts = 3;
+    if (timeOfDay && parts.size() > kTimeParts) return false;
     double sum = 0;
     double weight = 1;
-    for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
         std::int64_t part = 0;
-        if (!ReadWholeInt(*it, part)) return false;
-        sum += static_cast<double>(part) * weight;
+        if (!ReadWholeInt(parts[timeOfDay ? i : parts.size() - 1 - i], part)) return false;
+        if (timeOfDay)
+            sum += static_cast<double>(part) * std::pow(60.0, static_cast<double>(2 - i));
+        else
+            sum += static_cast<double>(part) * weight;
         weight *= 60;
     }
     seconds = sum;
     return std::isfinite(sum);
+}
+
+// A whole number of seconds that fits the "%u" of a shown time.
+bool WholeSeconds(std::string_view text, std::uint32_t& seconds) {
+    std::int64_t n = 0;
+    if (!ReadWholeInt(text, n) || n < 0 || n > 0xFFFFFFFF) return false;
+    seconds = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+std::string TimeOfDayText(std::uint32_t s) {
+    return Format("%02u:%02u:%02u", s / 3600, (s / 60) % 60, s % 60);
+}
+
+// A number with a point and an exponent in plain digits, so that cutting it
+// to the device's decimals keeps its value ("1.5e3" is 1500, not 1.5).
+// Without a point nothing is cut, and the text stays as typed.
+std::string PlainNumber(std::string_view number) {
+    std::size_t e = number.find_first_of("eE");
+    if (e == std::string_view::npos || number.find('.') == std::string_view::npos)
+        return std::string(number);
+    std::string_view mantissa = number.substr(0, e);
+    std::string sign;
+    if (!mantissa.empty() && (mantissa[0] == '-' || mantissa[0] == '+')) {
+        if (mantissa[0] == '-') sign = "-";
+        mantissa.remove_prefix(1);
+    }
+    std::string_view exponentText = number.substr(e + 1);
+    if (!exponentText.empty() && exponentText[0] == '+') exponentText.remove_prefix(1);
+    int exponent = 0;
+    auto [ptr, ec] =
+        std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
+    // Far beyond any single either way: too large is left for the checks to
+    // refuse, too small is zero at any decimals.
+    constexpr int kFar = 64;
+    if (ec == std::errc::result_out_of_range)
+        exponent = exponentText[0] == '-' ? -kFar - 1 : kFar + 1;
+    if (ec == std::errc::invalid_argument || exponent > kFar) return std::string(number);
+    std::size_t point = mantissa.find('.');
+    std::size_t whole = point == std::string_view::npos ? mantissa.size() : point;
+    std::string digits(mantissa.substr(0, whole));
+    if (point != std::string_view::npos) digits += mantissa.substr(point + 1);
+    long shifted = static_cast<long>(whole) + exponent;
+    if (shifted < -kFar) return "0";
+    std::string out;
+    if (shifted <= 0)
+        out = "0." + std::string(static_cast<std::size_t>(-shifted), '0') + digits;
+    else if (static_cast<std::size_t>(shifted) >= digits.size())
+        out = digits + std::string(static_cast<std::size_t>(shifted) - digits.size(), '0');
+    else
+        out = digits.substr(0, static_cast<std::size_t>(shifted)) + "." +
+              digits.substr(static_cast<std::size_t>(shifted));
+    std::size_t first = out.find_first_not_of('0');
+    if (first == std::string::npos)
+        out = "0";
+    else if (out[first] == '.')
+        out.erase(0, first - 1);
+    else
+        out.erase(0, first);
+    return sign + out;
+}
+
+// Whether the encoder takes the text as the check read it. Types without a
+// wire form and parameters without a write method are left to the exchange
+// to report.
+bool Sendable(const Parameter& p, std::string_view text, std::string* reason = nullptr) {
+    std::uint8_t data[MyConverter::kMaxRawData];
+    int count = 0;
+    std::string why;
+    int result = p.ConvertToData(text, data, count, false, &why);
+    if (reason) *reason = why;
+    return result == 1 || (result < 0 && why.empty());
 }
 
 std::string TimeOfDay(double seconds) {
@@ -200,19 +282,19 @@ bool Parameter::SetValueFromText(const std::string& text) {
 
     switch (rule) {
         case TextRule::Real: {
-            double parsed = 0;
-            std::size_t used = ParseLeadingReal(text, parsed);
-            if (used == 0) return false;
-            // The device holds single precision; check what it will hold.
-            double x = static_cast<float>(parsed);
-            if (!InRangeWithTolerance(*this, x)) return false;
+            ValueNumber parsed = ReadValueNumber(text);
+            if (parsed.length == 0 || parsed.overflow) return false;
             // Only the number is kept: blanks before it and text after it are dropped.
-            std::string number(TrimRight(std::string_view(text).substr(0, used)));
+            std::string number(TrimRight(std::string_view(text).substr(0, parsed.length)));
             number.erase(0, number.find_first_not_of(" \t\r\n\v\f"));
-            accepted = FitText(number, EqualsNoCase(type, "float"));
-            double y = 0;
-            ParseLeadingReal(accepted, y);
-            y = static_cast<float>(y);
+            // The number as typed must fit the type (a single, say) before it is cut.
+            if (!Sendable(*this, number)) return false;
+            // The device holds single precision; check what it will hold.
+            double x = static_cast<float>(parsed.value);
+            if (!InRangeWithTolerance(*this, x)) return false;
+            accepted = FitText(PlainNumber(number), EqualsNoCase(type, "float"));
+            if (!Sendable(*this, accepted)) return false;
+            double y = static_cast<float>(ReadValueNumber(accepted).value);
             if (std::fabs(y - x) > kRoundingTolerance) {
                 ShowMessage("Значение было округлено с " + text + " до " + accepted,
                             "Предупреждение", MessageIcon::Exclamation, MessageButtons::Ok);
@@ -220,8 +302,15 @@ bool Parameter::SetValueFromText(const std::string& text) {
             break;
         }
         case TextRule::Seconds: {
+            const bool timeOfDay = EqualsNoCase(type, "time");
             double seconds = 0;
-            if (!ParseSeconds(text, seconds) || !InRangeExact(*this, seconds)) return false;
+            if (!ParseSeconds(text, timeOfDay, seconds) || !InRangeExact(*this, seconds))
+                return false;
+            // The device reads a lone number as hours: send the seconds as a time.
+            std::uint32_t whole = 0;
+            if (timeOfDay && text.find(':') == std::string::npos && WholeSeconds(text, whole))
+                accepted = TimeOfDayText(whole);
+            if (!Sendable(*this, accepted)) return false;
             break;
         }
         case TextRule::Bits: {
@@ -231,17 +320,20 @@ bool Parameter::SetValueFromText(const std::string& text) {
                 if (c == '1') sum += bit;
                 bit *= 2;
             }
-            if (!InRangeWithTolerance(*this, sum)) return false;
+            if (!InRangeWithTolerance(*this, sum) || !Sendable(*this, text)) return false;
             break;
         }
         case TextRule::Number: {
-            double x = 0;
-            std::size_t used = ParseLeadingReal(text, x);
-            if (used == 0 || !TrimRight(std::string_view(text).substr(used)).empty()) return false;
-            if (!InRangeWithTolerance(*this, x)) return false;
-            if (EqualsNoCase(type, "DEC dot") &&
-                std::fabs(std::fabs(x) - std::trunc(std::fabs(x))) > 0.00001)
+            ValueNumber x = ReadValueNumber(text);
+            if (x.length == 0 || x.overflow ||
+                !TrimRight(std::string_view(text).substr(x.length)).empty())
                 return false;
+            if (!InRangeWithTolerance(*this, x.value)) return false;
+            if (EqualsNoCase(type, "DEC dot") &&
+                std::fabs(std::fabs(x.value) - std::trunc(std::fabs(x.value))) > 0.00001)
+                return false;
+            // The type's own range, and no exponent the device would misread.
+            if (!Sendable(*this, text)) return false;
             break;
         }
         case TextRule::Any:
@@ -250,6 +342,34 @@ bool Parameter::SetValueFromText(const std::string& text) {
     value = accepted;
     needUpdate = true;
     return true;
+}
+
+std::string Parameter::NormaliseEditedText(std::string_view typed) const {
+    if (IsEnumeration()) return std::string(typed);
+    std::string text = ReplaceAll(typed, ",", ".");
+    if (text.find(':') != std::string::npos) return text;
+    std::uint32_t seconds = 0;
+    if (EqualsNoCase(type, "CLK frm") && WholeSeconds(text, seconds))
+        return Format("%02u:%02u", seconds / 60, seconds % 60);
+    if (EqualsNoCase(type, "time") && WholeSeconds(text, seconds)) return TimeOfDayText(seconds);
+    if (EqualsNoCase(type, "bin"))
+        for (char& c : text)
+            if (c != '1') c = '0';
+    return text;
+}
+
+bool Parameter::EnterText(std::string_view typed, std::string* reason) {
+    std::string text = NormaliseEditedText(typed);
+    const TypeInfo* info = IsEnumeration() ? nullptr : FindType(type);
+    TextRule rule = info ? info->rule : TextRule::Any;
+    if (rule == TextRule::Real) {
+        // The edit box takes digits, '-' and '.' only, so nothing follows the number.
+        ValueNumber n = ReadValueNumber(text);
+        if (n.length == 0 || !TrimRight(std::string_view(text).substr(n.length)).empty())
+            return false;
+    }
+    if (rule == TextRule::Any && HasEncoder() && !Sendable(*this, text, reason)) return false;
+    return SetValueFromText(text);
 }
 
 void Parameter::ToRecord(std::vector<SavedRecord>& records) const {
@@ -436,6 +556,12 @@ ParameterRow Parameter::RowTexts(bool withIndexes) const {
 
 std::string Parameter::RefusalMessage(const std::string& text) const {
     auto [lower, upper] = RangeTexts();
+    // Without a range of its own an integer still has its type's.
+    std::int64_t min = 0, max = 0;
+    if (lower.empty() && upper.empty() && !IsEnumeration() && IntegerTypeRange(type, min, max)) {
+        lower = std::to_string(min);
+        upper = std::to_string(max);
+    }
     std::string range =
         lower.empty() && upper.empty() ? "не ограничен)" : "от " + lower + " до " + upper + ")";
     return "Параметру '" + name + "' (" + DisplayDescription() +

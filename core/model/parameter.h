@@ -71,6 +71,16 @@ class Parameter : public MyConverter {
     // Parses and checks a user's text; on success it becomes the value and
     // the parameter is marked changed. A rounding shows a warning box.
     virtual bool SetValueFromText(const std::string& text);
+    // The text the tree's edit box hands on when it closes: every ',' read
+    // as '.'; without a ':' a plain number of seconds becomes "mm:ss" for
+    // "CLK frm" and "hh:mm:ss" for "time"; for "bin" every character other
+    // than '1' becomes '0'. Enumerations, chosen from a list, stay as given.
+    std::string NormaliseEditedText(std::string_view text) const;
+    // A value as the tree's editor takes it, and the tool's write: the
+    // normalised text, a real number with nothing after it, then
+    // SetValueFromText; a text the type's encoder refuses is refused too,
+    // its reason (a network name's, say) in *reason. False changes nothing.
+    bool EnterText(std::string_view typed, std::string* reason = nullptr);
 
     const std::string& DisplayDescription() const {
         return treeLabel.empty() ? description : treeLabel;

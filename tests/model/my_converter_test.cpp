@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -58,7 +59,7 @@ TEST(ConverterEncodeTest, TypeLayouts) {
     const EncodeCase cases[] = {
         {"float", "in.sl", 0, "12.5", 1, {0x41, 0x48, 0x00, 0x00}},
         {"float", "r.oe", 0, "0.1", 1, {0x3D, 0xCC, 0xCC}},
-        {"float", "in.sl", 0, "abc", 1, {0x00, 0x00, 0x00, 0x00}},
+        {"float", "in.sl", 0, "abc", 0, {}},
         {"float", "in.sl", 0, "1e39", 0, {}},
         {"STORED DOT", "x", 0, "12.5", 1, {0x10, 0x7D}},
         {"STORED DOT", "x", 0, "-0.001", 1, {0xB0, 0x01}},
@@ -71,14 +72,15 @@ TEST(ConverterEncodeTest, TypeLayouts) {
         {"STORED DOT", "x", 7, "1.5", 1, {0x35, 0xDC}},      // point at most 3
         {"STORED DOT", "x", 0, "-0.0001", 1, {0x00, 0x00}},  // no negative zero
         {"DEC dot", "x", 0, "300", 1, {0x01, 0x2C}},
-        {"DEC dot", "x", 0, "12.9", 1, {0x00, 0x0C}},
+        {"DEC dot", "x", 0, "12.9", 0, {}},
         {"DEC dot", "x", 0, "70000", 0, {}},
         {"int16", "x", 0, "-2", 1, {0xFF, 0xFE}},
         {"uint16", "x", 0, "65535", 1, {0xFF, 0xFF}},
         {"byte", "x", 0, "255", 1, {0xFF}},
         {"byte", "x", 0, "256", 0, {}},
         {"bin", "x", 0, "101", 1, {0x05}},
-        {"bin", "x", 0, "111111111", 1, {0xFF}},
+        {"bin", "x", 0, "111111111", 0, {}},
+        {"bin", "x", 0, "111111110", 1, {0xFF}},
         {"DWORD", "x", 0, "4294967295", 1, {0xFF, 0xFF, 0xFF, 0xFF}},
         {"DWORD", "x", 0, "4294967296", 0, {}},
         {"time", "x", 0, "12:30", 1, {0x0C, 0x1E, 0x22}},
@@ -109,6 +111,149 @@ TEST(ConverterEncodeTest, TypeLayouts) {
         EXPECT_EQ(e.result, t.result);
         EXPECT_EQ(e.data, t.data);
     }
+}
+
+// Texts that used to be sent as another number: beyond a double or a
+// single, outside an integer type's own range, or read only in part.
+TEST(ConverterEncodeTest, NumbersThatDoNotFitAreRefused) {
+    const std::string longNumber(600, '9');
+    const std::string tinyNumber = "0." + std::string(400, '0') + "1";  // below any double
+    const EncodeCase cases[] = {
+        {"float", "x", 0, "1e400", 0, {}},
+        {"float", "x", 0, "-1e400", 0, {}},
+        {"float", "x", 0, longNumber.c_str(), 0, {}},
+        {"STORED DOT", "x", 0, "1e400", 0, {}},
+        {"STORED DOT", "x", 0, "-1e400", 0, {}},
+        {"STORED DOT", "x", 0, longNumber.c_str(), 0, {}},
+        {"float", "x", 0, "1e-400", 1, {0x00, 0x00, 0x00, 0x00}},
+        {"STORED DOT", "x", 0, "1e-400", 1, {0x00, 0x00}},
+        // The largest single and texts rounding to it; one rounding past it.
+        {"float", "x", 0, "3.4028235e38", 1, {0x7F, 0x7F, 0xFF, 0xFF}},
+        {"float", "x", 0, "-3.4028235e38", 1, {0xFF, 0x7F, 0xFF, 0xFF}},
+        {"float", "x", 0, "3.40282356e38", 1, {0x7F, 0x7F, 0xFF, 0xFF}},
+        {"float", "x", 0, "3.4028236e38", 0, {}},
+        {"float", "x", 0, "1.5e3", 1, {0x44, 0xBB, 0x80, 0x00}},
+        // Nothing, or something after the number.
+        {"float", "x", 0, "", 0, {}},
+        {"float", "x", 0, "nan", 0, {}},
+        {"float", "x", 0, "inf", 0, {}},
+        {"float", "x", 0, "12 volts", 0, {}},
+        {"float", "x", 0, "1,5", 0, {}},
+        {"STORED DOT", "x", 0, "abc", 0, {}},
+        // Integer types: their own range, no exponent, no fraction that would be dropped.
+        {"int16", "x", 0, "32767", 1, {0x7F, 0xFF}},
+        {"int16", "x", 0, "-32768", 1, {0x80, 0x00}},
+        {"int16", "x", 0, "32768", 0, {}},
+        {"int16", "x", 0, "-32769", 0, {}},
+        {"uint16", "x", 0, "-1", 0, {}},
+        {"uint16", "x", 0, "-1.99", 0, {}},
+        {"uint16", "x", 0, "-0.000001", 1, {0x00, 0x00}},
+        {"byte", "x", 0, "-1", 0, {}},
+        {"byte", "x", 0, "-1.99", 0, {}},
+        {"DEC dot", "x", 0, "-1", 0, {}},
+        {"DEC dot", "x", 0, "65535", 1, {0xFF, 0xFF}},
+        {"DEC dot", "x", 0, "12.000001", 1, {0x00, 0x0C}},
+        {"DEC dot", "x", 0, "1e3", 0, {}},
+        {"int16", "x", 0, "1e3", 0, {}},
+        {"uint16", "x", 0, "1E2", 0, {}},
+        {"byte", "x", 0, "1e2", 0, {}},
+        {"DWORD", "x", 0, "1e3", 0, {}},
+        {"DWORD", "x", 0, "-1", 0, {}},
+        {"DWORD", "x", 0, "abc", 0, {}},
+        {"DWORD", "x", 0, "", 0, {}},
+        {"int16", "x", 0, "12abc", 0, {}},
+        {"int16", "x", 0, " +7 \r\n", 1, {0x00, 0x07}},
+        {"int16", "x", 0, tinyNumber.c_str(), 1, {0x00, 0x00}},
+    };
+    for (const EncodeCase& t : cases) {
+        SCOPED_TRACE(std::string(t.type) + " / " + std::string(t.text).substr(0, 40));
+        Encoded e = Encode(Make(t.name, t.type, t.decimals), t.text);
+        EXPECT_EQ(e.result, t.result);
+        EXPECT_EQ(e.data, t.data);
+    }
+    // A text longer than a value holds is not cut into another value.
+    EXPECT_EQ(Encode(Make("x", "int16"), "5" + std::string(600, ' ') + "x").result, 0);
+}
+
+// Whatever an integer type accepts reads back as the number written.
+TEST(ConverterEncodeTest, IntegerTypesReadBackWhatTheyTake) {
+    const char* texts[] = {"-4294967296", "-32769",     "-32768", "-129",   "-128",
+                           "-1.99",       "-1",         "-0.5",   "0",      "0.5",
+                           "1",           "12.000001",  "127",    "255",    "256",
+                           "32767",       "32768",      "65535",  "65536",  "2147483648",
+                           "4294967295",  "4294967296", "1e3",    "7.99999"};
+    for (const char* type : {"DEC dot", "int16", "uint16", "byte", "DWORD"}) {
+        std::int64_t min = 0, max = 0;
+        ASSERT_TRUE(IntegerTypeRange(type, min, max)) << type;
+        for (const char* text : texts) {
+            SCOPED_TRACE(std::string(type) + " / " + text);
+            MyConverter c = Make("x", type);
+            Encoded e = Encode(c, text);
+            ValueNumber n = ReadValueNumber(text);
+            const bool whole = !n.exponent && std::fabs(n.value - std::trunc(n.value)) <= 0.00001;
+            const bool fits =
+                n.value > static_cast<double>(min) - 1 && n.value < static_cast<double>(max) + 1;
+            EXPECT_EQ(e.result, whole && fits ? 1 : 0);
+            if (e.result != 1) continue;
+            ASSERT_EQ(c.ConvertFromData(e.data.data(), static_cast<int>(e.data.size()), false), 1);
+            EXPECT_EQ(c.value, std::to_string(static_cast<std::int64_t>(std::trunc(n.value))));
+        }
+    }
+}
+
+// A time or a date with an empty or non-number field is refused, never
+// read with its fields shifted.
+TEST(ConverterEncodeTest, TimeFieldsAreNeverShifted) {
+    const EncodeCase cases[] = {
+        {"time", "x", 0, "12::30", 0, {}},
+        {"time", "x", 0, "12:30:", 0, {}},
+        {"time", "x", 0, ":30", 0, {}},
+        {"time", "x", 0, "12:x", 0, {}},
+        {"time", "x", 0, "12:30x", 0, {}},
+        {"time", "x", 0, "12 30", 0, {}},
+        {"time", "x", 0, "1:2:3:4", 0, {}},
+        {"time", "x", 0, "-1:30", 0, {}},
+        {"time", "x", 0, " 12 : 30 ", 1, {0x0C, 0x1E, 0x22}},
+        {"time", "x", 0, "7", 1, {0x07, 0x13}},
+        {"datetime", "x", 0, "05.07.23 10:x:30", 0, {}},
+        {"datetime", "x", 0, "05..07.23", 0, {}},
+        {"datetime", "x", 0, "05.07.23 10:20:", 0, {}},
+        {"datetime", "x", 0, "05.07.23 10:20:30:40", 0, {}},
+        {"datetime", "x", 0, "05.07", 0, {}},
+        {"datetime", "x", 0, "05.07.23  10:20", 1, {0x17, 0x06, 0x04, 0x0A, 0x14, 0x00, 0x61}},
+        {"datetime", "x", 0, "5.7.23 10.20.30", 1, {0x17, 0x06, 0x04, 0x0A, 0x14, 0x1E, 0x61}},
+        {"CLK frm", "x", 0, "1::5", 0, {}},
+        {"CLK frm", "x", 0, "1:x", 0, {}},
+        {"CLK frm", "x", 0, "", 0, {}},
+        {"CLK frm", "x", 0, "2.5", 0, {}},
+        {"CLK frm", "x", 0, " 2 : 05 ", 1, {0x7D}},
+    };
+    for (const EncodeCase& t : cases) {
+        SCOPED_TRACE(std::string(t.type) + " / " + t.text);
+        Encoded e = Encode(Make(t.name, t.type, t.decimals), t.text);
+        EXPECT_EQ(e.result, t.result);
+        EXPECT_EQ(e.data, t.data);
+    }
+}
+
+TEST(ConverterNumberTest, LeadingNumberMarksOverflowAndExponent) {
+    ValueNumber big = ReadValueNumber("  -1e400 volts");
+    EXPECT_EQ(big.length, 8u);
+    EXPECT_TRUE(big.overflow);
+    EXPECT_TRUE(big.exponent);
+    ValueNumber tiny = ReadValueNumber("0." + std::string(600, '0') + "1");
+    EXPECT_EQ(tiny.length, 603u);
+    EXPECT_FALSE(tiny.overflow);
+    EXPECT_EQ(tiny.value, 0.0);
+    EXPECT_EQ(ReadValueNumber("12.5e").length, 4u);  // an 'e' without digits is no exponent
+    EXPECT_EQ(ReadValueNumber("-.").length, 0u);
+    EXPECT_EQ(ReadValueNumber("nan").length, 0u);
+
+    EXPECT_TRUE(Make("x", "float").HasEncoder());
+    EXPECT_TRUE(Make("x", kSwitch).HasEncoder());
+    EXPECT_TRUE(Make("aply", "string").HasEncoder());
+    EXPECT_FALSE(Make("x", "string").HasEncoder());
+    EXPECT_FALSE(Make("x", MyConverter::kUnknownType).HasEncoder());
 }
 
 TEST(ConverterEncodeTest, FailureLeavesBufferAlone) {

@@ -68,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(Types, SetValueFromTextCases,
                              TextCase{"DEC dot", 0, 100, 0, "12.000001", true, nullptr},
                              TextCase{"int16", -10, 10, 0, "-10", true, nullptr},
                              TextCase{"int16", -10, 10, 0, "11", false, nullptr},
-                             TextCase{"uint16", 0, 0, 0, "70000", true, nullptr},
+                             TextCase{"uint16", 0, 0, 0, "70000", false, nullptr},
+                             TextCase{"uint16", 0, 0, 0, "65535", true, nullptr},
                              TextCase{"byte", 0, 255, 0, "x", false, nullptr},
                              // Bits counted from the left.
                              TextCase{"bin", 0, 5, 0, "101", true, nullptr},
@@ -78,13 +79,50 @@ INSTANTIATE_TEST_SUITE_P(Types, SetValueFromTextCases,
                              TextCase{"CLK frm", 0, 3723, 0, "1:02:03", true, nullptr},
                              TextCase{"CLK frm", 0, 3722, 0, "1:02:03", false, nullptr},
                              TextCase{"CLK frm", 0, 100, 0, "75", true, nullptr},
-                             TextCase{"CLK frm", 0, 0, 0, "99:59:59", true, nullptr},
+                             TextCase{"CLK frm", 0, 0, 0, "99:59:59", false, nullptr},
+                             TextCase{"CLK frm", 0, 0, 0, "18:12:15", true, nullptr},
                              TextCase{"time", 0, 86399, 0, "1:x", false, nullptr},
                              TextCase{"time", 0, 0, 0, "1::3", false, nullptr},
                              // No check at all.
                              TextCase{"DWORD", 1, 2, 0, "anything", true, nullptr},
                              TextCase{"Вкл:Выкл", 0, 0, 0, "Вкл", true, nullptr},
                              TextCase{"неизвестен", 0, 0, 0, "", true, nullptr}));
+
+// The check takes only what the encoder will send as the number read.
+INSTANTIATE_TEST_SUITE_P(
+    AgreesWithEncoder, SetValueFromTextCases,
+    ::testing::Values(TextCase{"DEC dot", 0, 0, 0, "1e3", false, nullptr},
+                      TextCase{"DEC dot", 0, 2000, 0, "1e3", false, nullptr},
+                      TextCase{"int16", 0, 0, 0, "1e3", false, nullptr},
+                      TextCase{"int16", 0, 0, 0, "32768", false, nullptr},
+                      TextCase{"int16", 0, 0, 0, "-32768", true, nullptr},
+                      TextCase{"int16", 0, 0, 0, "12.5", false, nullptr},
+                      TextCase{"uint16", 0, 0, 0, "-1", false, nullptr},
+                      TextCase{"byte", 0, 0, 0, "-1", false, nullptr},
+                      TextCase{"byte", 0, 0, 0, "-1.99", false, nullptr},
+                      TextCase{"byte", 0, 0, 0, "256", false, nullptr},
+                      TextCase{"float", 0, 0, 0, "1e400", false, nullptr},
+                      TextCase{"float", 0, 0, 0, "-1e400", false, nullptr},
+                      TextCase{"STORED DOT", 0, 0, 0, "1e400", false, nullptr},
+                      TextCase{"STORED DOT", 0, 0, 0, "268435456", false, nullptr},
+                      TextCase{"float", 0, 0, 0, "3.4028236e38", false, nullptr},
+                      TextCase{"float", 0, 0, 0, "3.4028235e38", true,
+                               "340282350000000000000000000000000000000"},
+                      TextCase{"float", 0, 0, 0, "34e37", true, nullptr},
+                      // An exponent is written out before the text is cut to the decimals.
+                      TextCase{"float", 0, 0, 1, "1.5e3", true, "1500"},
+                      TextCase{"float", 0, 0, 3, "-2.5e-2", true, "-0.025"},
+                      TextCase{"STORED DOT", 0, 0, 2, "12.5E-1", true, "1.25"},
+                      TextCase{"float", 0, 0, 0, "1.5e-99999999999", true, "0"},
+                      TextCase{"bin", 0, 0, 0, "000000001", false, nullptr},
+                      TextCase{"bin", 0, 0, 0, "111111110", true, nullptr},
+                      // A time of day counts its parts from the left, as the device does.
+                      TextCase{"time", 0, 3600, 0, "12:30", false, nullptr},
+                      TextCase{"time", 0, 86399, 0, "12:30", true, nullptr},
+                      TextCase{"time", 0, 86399, 0, "1:2:3:4", false, nullptr},
+                      TextCase{"time", 0, 0, 0, "75", true, "00:01:15"},
+                      TextCase{"time", 0, 0, 0, "75.5", false, nullptr},
+                      TextCase{"CLK frm", 0, 0, 0, "75.5", false, nullptr}));
 
 TEST(Parameter, RoundingShowsOneWarning) {
     MessageRecorder boxes;
@@ -373,6 +411,78 @@ TEST(Parameter, ServiceParameterShowsItsNameOnly) {
     EXPECT_EQ(row.name, "    ");
     EXPECT_EQ(row.value, "");
     EXPECT_EQ(row.colour, RowColour::kNormal);
+}
+
+TEST(Parameter, EditedTextIsNormalised) {
+    EXPECT_EQ(Make("float")->NormaliseEditedText("12,5"), "12.5");
+    EXPECT_EQ(Make("CLK frm")->NormaliseEditedText("90"), "01:30");
+    EXPECT_EQ(Make("clk frm")->NormaliseEditedText("1:30"), "1:30");
+    EXPECT_EQ(Make("time")->NormaliseEditedText("3661"), "01:01:01");
+    EXPECT_EQ(Make("time")->NormaliseEditedText("-5"), "-5");
+    EXPECT_EQ(Make("bin")->NormaliseEditedText("1021"), "1001");
+    // Labels come from a list and may hold a comma.
+    EXPECT_EQ(Make("Да,_конечно:Нет")->NormaliseEditedText("Да, конечно"), "Да, конечно");
+}
+
+// What the tree's editor and the tool's write take, and what they refuse
+// without touching the parameter.
+TEST(Parameter, EnteredTextIsCheckedAsTheEditorChecksIt) {
+    MessageRecorder boxes;
+    struct Entry {
+        const char* type;
+        double min, max;
+        const char* text;
+        const char* stored;  // null: refused
+    };
+    const Entry entries[] = {
+        {"float", 0, 100, "12,5", "12.5"},
+        {"float", 0, 100, " 12.5 ", "12.5"},
+        {"float", 0, 0, "12 volts", nullptr},
+        {"float", 0, 0, "abc", nullptr},
+        {"float", 0, 0, "", nullptr},
+        {"float", 0, 0, "nan", nullptr},
+        {"float", 0, 0, "\xFF\xFE", nullptr},
+        {"DEC dot", 0, 100, "1,0", "1.0"},
+        {"CLK frm", 0, 0, "90", "01:30"},
+        {"time", 0, 0, "3661", "01:01:01"},
+        {"bin", 0, 0, "1021", "1001"},
+        {"DWORD", 0, 0, "12", "12"},
+        {"DWORD", 0, 0, "abc", nullptr},
+        {"DWORD", 0, 0, "-1", nullptr},
+        {"DWORD", 0, 0, "", nullptr},
+        {"datetime", 0, 0, "05.07.23 10:20:30", "05.07.23 10:20:30"},
+        {"datetime", 0, 0, "05.07.23 10:x:30", nullptr},
+        {"Выкл:Вкл", 0, 0, "вкл", "вкл"},
+        {"Выкл:Вкл", 0, 0, "Авто", nullptr},
+        // No wire form: kept as typed, as the tree keeps it.
+        {"string", 0, 0, "any text", "any text"},
+        {"неизвестен", 0, 0, "", ""},
+    };
+    for (const Entry& e : entries) {
+        SCOPED_TRACE(std::string(e.type) + " / " + e.text);
+        auto p = Make(e.type, e.min, e.max, 3);
+        p->value = "old";
+        EXPECT_EQ(p->EnterText(e.text), e.stored != nullptr);
+        EXPECT_EQ(p->value, e.stored ? e.stored : "old");
+        EXPECT_EQ(p->needUpdate, e.stored != nullptr);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    auto name = Make("name");
+    std::string reason;
+    EXPECT_FALSE(name->EnterText("ABCDEFGHI", &reason));
+    EXPECT_EQ(reason, "Сетевое имя слишком длинное");
+    EXPECT_TRUE(name->EnterText("A.1", &reason));
+}
+
+TEST(Parameter, RefusalMessageNamesTheTypeRangeWithoutOwnRange) {
+    auto p = Make("int16");
+    p->name = "offs";
+    p->description = "Смещение";
+    EXPECT_EQ(p->RefusalMessage("32768"),
+              "Параметру 'offs' (Смещение) не может быть присвоено значение '32768'.\n"
+              "(Тип: int16. Диапазон значений: от -32768 до 32767)");
+    EXPECT_NE(Make("float")->RefusalMessage("x").find("не ограничен)"), std::string::npos);
 }
 
 TEST(Parameter, RefusalMessageNamesTheRange) {

@@ -133,6 +133,21 @@ status 64 encode --type float --decimals x 1
 status 64 encode --type float --decimals 8 1
 status 64 encode --type float --decimals -1 1
 status 64 encode --type float 05.07.23 10:20:30
+# Values that do not fit their type, or would be read as another number.
+for v in 1e400 -1e400 "$(printf '9%.0s' $(seq 600))" abc "" nan "12 volts" 3.4028236e38; do
+    status 1 encode --type float -- "$v"
+    status 1 encode --type "STORED DOT" -- "$v"
+done
+ok "7F 7F FF FF" encode --type float 3.4028235e38
+for t in "DEC dot" int16 uint16 byte DWORD; do status 1 encode --type "$t" 1e3; done
+status 1 encode --type int16 32768
+status 1 encode --type uint16 -- -1
+status 1 encode --type byte -- -1
+status 1 encode --type byte -- -1.99
+ok "80 00" encode --type int16 -- -32768
+status 1 encode --type time 12::30
+status 1 encode --type datetime "05.07.23 10:x:30"
+status 1 encode --type "CLK frm" 1::5
 
 # --- decode ---------------------------------------------------------------
 ok "12.5" decode --type "STORED DOT" --decimals 1 107D
@@ -323,6 +338,24 @@ if [ -n "${SELVAR_SIM:-}" ]; then
     status 1 read --port "$port" zz.zz
     status 3 write --port "$port" --modification a1 ver 1
     status 4 write --port "$port" --modification a1 in.t:0 "no such label"
+    # A value is checked as the tree's editor checks it; a refused one sends nothing.
+    ok "1.500" write --port "$port" --modification a1 in.sl:1 1,5
+    for v in abc "" nan "12 volts" 1e400; do
+        status 4 write --port "$port" --modification a1 in.sl:1 -- "$v"
+        stderr_has "не может быть присвоено значение '$v'"
+        stderr_has "nothing was sent"
+    done
+    status 4 write --port "$port" --modification a1 in.sl:1 "$(printf '\377\376')"
+    stderr_has "значение '\xFF\xFE'"
+    ok "1.500" read --port "$port" --modification a1 in.sl:1
+    status 4 write --port "$port" --modification a1 offs 3000
+    stderr_has "Диапазон значений: от -2000 до 2000)"
+    status 4 write --port "$port" in.sl:1 2.5
+    stderr_has "--modification"
+    # --raw skips the check; the encoder still refuses what it would misread.
+    status 4 write --port "$port" --modification a1 --raw in.sl:1 3,5
+    ok "4.000" write --port "$port" --modification a1 --raw in.sl:1 " 4 "
+    ok "2.500" write --port "$port" --modification a1 in.sl:1 2.5
     run read --port "$port" -v --modification a1 A.Len
     [ "$STATUS" -eq 0 ] && grep -q '^<< Ответ: # 0' "$WORK/err" || fail "-v shows the answer bytes"
     status 64 read --port "$port" --bps 1000 dev

@@ -2,10 +2,12 @@
 
 #include <iosfwd>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "args.h"
 
+class Parameter;
 class Sio;
 
 // Where a subcommand writes: results to out, one per line; diagnostics to err.
@@ -45,6 +47,10 @@ int RunParlist(const Args& args, Io& io);
 int RunPorts(const Args& args, Io& io);
 int RunRead(const Args& args, Io& io);
 int RunWrite(const Args& args, Io& io);
+// The VALUE of a write into the parameter, checked as the tree's editor
+// checks a typed text unless --raw is given. 0, or the exchange code of a
+// value not encodable after the reason went to io.err.
+int TakeWriteValue(const Args& args, Parameter& p, const std::string& text, Io& io);
 
 // The port options of the link commands (--port, --bps, --parity, --len,
 // --sbit, --alen, --addr) into the port's settings.

@@ -57,9 +57,11 @@ int RunExchange(const Args& args, Io& io, Direction direction) {
         if (Parameter* found = modification.table.Find(name, index))
             p = found;
         else if (Parameter* family = modification.table.Find(name)) {
-            // Another instance of a described family: its type, this index.
+            // Another instance of a described family: its type and range, this index.
             unknown.type = family->type;
             unknown.decimals = family->decimals;
+            unknown.minValue = family->minValue;
+            unknown.maxValue = family->maxValue;
         }
     }
     if (p == &unknown) {
@@ -67,7 +69,10 @@ int RunExchange(const Args& args, Io& io, Direction direction) {
         unknown.hasLinearIndex = index >= 0;
         unknown.linearIndex = index >= 0 ? index : 0;
     }
-    if (write) p->value = args.Operands()[1];
+    if (write) {
+        // Checked before the port is touched: a refused value sends nothing.
+        if (int refused = TakeWriteValue(args, *p, args.Operands()[1], io)) return refused;
+    }
 
     if (device.Port().Open() != 0) {
         io.err << "selvar-tool: " << device.Port().portName << ": "

@@ -42,6 +42,8 @@ constexpr std::array<OptionDef, N + M> Join(const OptionDef (&a)[N], const Optio
 }
 
 constexpr auto kLinkOptions = Join(kOperationOptions, {{"--modification", true}, {"-v", false}});
+constexpr auto kWriteOptions =
+    Join(kOperationOptions, {{"--modification", true}, {"-v", false}, {"--raw", false}});
 constexpr auto kLoadOptions = Join(kOperationOptions, {{"--write", true}});
 constexpr auto kSaveOptions = Join(kOperationOptions, {{"--partial", false}});
 constexpr auto kPollOptions =
@@ -80,8 +82,11 @@ constexpr Command kCommands[] = {
      "read one parameter from the device; -v shows the exchange on stderr", kLinkOptions, RunRead},
     {"write",
      "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
-     "      [--alen 8|11] [--addr N] [--modification MOD] [-v] NAME[:INDEX] VALUE",
-     "write one parameter and print the value the device answered", kLinkOptions, RunWrite},
+     "      [--alen 8|11] [--addr N] [--modification MOD] [-v] [--raw] NAME[:INDEX] VALUE",
+     "write one parameter and print the value the device answered; VALUE is checked as the\n"
+     "      tree's editor checks it (its type's text rules and range, ',' read as '.'; the\n"
+     "      type and range come from --modification), --raw sends it unchecked",
+     kWriteOptions, RunWrite},
     {"check",
      "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
      "      [--alen 8|11] [--addr N] [--modification MOD] [-v]",
@@ -140,7 +145,8 @@ Exit status:
   2   decode: length or network-name error; the error text is printed as value
   read, write: the exchange's result code (0 success, 1 failed, 2 answer not
       decodable, 3 no write method, 4 value not encodable, 51 refused by the
-      device's access attributes); 201 the port could not be opened
+      device's access attributes); 201 the port could not be opened;
+      write also exits 4 when the check refused VALUE: nothing was sent
   check: 0 a modification the program knows answered, 1 the device answered
       but its modification is unknown, 2 no answer, 3 the description files
       could not be read; 201 the port could not be opened

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands.h"
+#include "link/device_io.h"
 #include "model/my_converter.h"
 #include "model/parameter.h"
 #include "platform/text.h"
@@ -38,7 +39,51 @@ void Configure(const Args& args, MyConverter& converter) {
     if (std::optional<std::string> name = args.Text("--name")) converter.name = *name;
 }
 
+// A text as it can be shown on a terminal: bytes that are no UTF-8, and
+// control characters, as \xNN.
+std::string Shown(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80             ? 1
+                             : (c & 0xE0) == 0xC0 ? 2
+                             : (c & 0xF0) == 0xE0 ? 3
+                             : (c & 0xF8) == 0xF0 ? 4
+                                                  : 0;
+        bool valid = length > 0 && i + length <= text.size() && (length != 2 || c >= 0xC2);
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && (c >= 0x20 && c != 0x7F)) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += Format("\\x%02X", static_cast<unsigned>(c));
+            ++i;
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+int TakeWriteValue(const Args& args, Parameter& p, const std::string& text, Io& io) {
+    if (args.Has("--raw")) {
+        p.value = text;
+        return ExchangeCode::kOk;
+    }
+    if (!p.HasEncoder()) {
+        io.err << "selvar-tool write: the type of '" << p.name
+               << "' is not known, so no value of it can be sent (name its modification with "
+                  "--modification)\n";
+        return ExchangeCode::kNotEncodable;
+    }
+    std::string reason;
+    if (p.EnterText(text, &reason)) return ExchangeCode::kOk;
+    io.err << "selvar-tool write: " << p.RefusalMessage(Shown(text)) << '\n';
+    if (!reason.empty()) io.err << "selvar-tool write: " << reason << '\n';
+    io.err << "selvar-tool write: nothing was sent (--raw sends a text unchecked)\n";
+    return ExchangeCode::kNotEncodable;
+}
 
 int RunEncode(const Args& args, Io& io) {
     args.ExpectOperands(1, 1, "one TEXT (quote a text with blanks)");
