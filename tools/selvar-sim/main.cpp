@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -73,16 +74,21 @@ bool SetNonBlocking(int fd) {
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-int ServePty(sim::Server& server, const sim::Options& options) {
+// One pseudo-terminal's life: opened, served, closed. `first` prints its
+// path as the first line on stdout; later ones (after an outage took the
+// terminal away) are logged, and the link names them again.
+sim::Server::End ServeOnePty(sim::Server& server, const sim::Options& options, bool first) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         Log(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
-        return 1;
+        if (master >= 0) ::close(master);
+        return sim::Server::End::Failed;
     }
     char path[128] = {};
     if (ptsname_r(master, path, sizeof path) != 0) {
         Log("cannot name the pseudo-terminal");
-        return 1;
+        ::close(master);
+        return sim::Server::End::Failed;
     }
     // Raw from the start, so that a client that does not set the line up
     // (a shell's echo, a terminal program) still sees CR as CR.
@@ -112,19 +118,23 @@ int ServePty(sim::Server& server, const sim::Options& options) {
     }
 
     bool linked = false;
+    sim::Server::End end = sim::Server::End::Failed;
     if (!options.link.empty()) {
         struct stat st {};
         if (lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
             ::unlink(options.link.c_str());
-        if (::symlink(path, options.link.c_str()) != 0) {
+        if (::symlink(path, options.link.c_str()) != 0)
             Log("cannot create the link " + options.link + ": " + std::strerror(errno));
-            return 1;
-        }
-        linked = true;
+        else
+            linked = true;
     }
-    FirstLine(path);
-
-    sim::Server::End end = server.Serve(master, master);
+    if (options.link.empty() || linked) {
+        if (first)
+            FirstLine(path);
+        else
+            Log(std::string("back on ") + path);
+        end = server.Serve(master, master);
+    }
     if (linked) {
         // Remove the link only while it is still ours.
         char target[128] = {};
@@ -132,10 +142,37 @@ int ServePty(sim::Server& server, const sim::Options& options) {
         if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == path)
             ::unlink(options.link.c_str());
     }
+    server.Watch(-1, nullptr);
     if (closes >= 0) ::close(closes);
     if (keep >= 0) ::close(keep);
     ::close(master);
-    return end == sim::Server::End::Failed ? 1 : 0;
+    return end;
+}
+
+int ServePty(sim::Server& server, const sim::Options& options) {
+    for (bool first = true;; first = false) {
+        const sim::Server::End end = ServeOnePty(server, options, first);
+        if (end != sim::Server::End::Outage) return end == sim::Server::End::Failed ? 1 : 0;
+        // As an unplugged adapter: the terminal and the link are gone meanwhile.
+        if (!server.Pause(server.OutageMs())) return 0;
+    }
+}
+
+int Listen(const sockaddr_storage& address) {
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const socklen_t length =
+        address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        ::listen(fd, 1) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
 }
 
 int ServeTcp(sim::Server& server, const sim::Options& options) {
@@ -185,6 +222,15 @@ int ServeTcp(sim::Server& server, const sim::Options& options) {
     // One client at a time, as on a line with one master.
     int result = 0;
     for (;;) {
+        if (listener < 0) {
+            // Back after an outage: the same address again.
+            listener = Listen(bound);
+            if (listener < 0) {
+                Log("cannot listen again: " + std::string(std::strerror(errno)));
+                return 1;
+            }
+            Log("listening again");
+        }
         pollfd fds[2] = {{listener, POLLIN, 0}, {gStopPipe[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
@@ -202,12 +248,40 @@ int ServeTcp(sim::Server& server, const sim::Options& options) {
         ::close(client);
         if (options.verbose) Log("client disconnected");
         if (end == sim::Server::End::Stopped) break;
+        if (end == sim::Server::End::Outage) {
+            // A converter that lost its network: connections are refused meanwhile.
+            ::close(listener);
+            listener = -1;
+            if (!server.Pause(server.OutageMs())) break;
+        }
     }
-    ::close(listener);
+    if (listener >= 0) ::close(listener);
     return result;
 }
 
+// A file the simulator keeps must be a regular file, or one it can create.
+bool UsableFile(const std::string& path, const char* what) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(status)) {
+        if (std::filesystem::is_regular_file(status)) return true;
+        Log(std::string("the ") + what + " " + path + " is " +
+            (std::filesystem::is_directory(status) ? "a directory" : "not a regular file") +
+            "; give a file");
+        return false;
+    }
+    std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (parent.empty()) parent = ".";
+    if (!std::filesystem::is_directory(parent, ec)) {
+        Log(std::string("the ") + what + " " + path + " cannot be created: no folder " +
+            parent.string());
+        return false;
+    }
+    return true;
+}
+
 bool LoadState(sim::DeviceModel& model, const std::string& path) {
+    if (!UsableFile(path, "state file")) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return true;  // no state yet: the first write creates it
     std::string text(static_cast<std::size_t>(kMaxStateFile) + 1, '\0');
@@ -273,6 +347,10 @@ int main(int argc, char** argv) {
     simSettings.faults = options.faults;
     simSettings.verbose = options.verbose;
     simSettings.statePath = options.statePath;
+    simSettings.dumpPath = options.dumpPath;
+    simSettings.answersPath = options.answersPath;
+    if (!options.dumpPath.empty() && !UsableFile(options.dumpPath, "dump file")) return 1;
+    if (!options.answersPath.empty() && !UsableFile(options.answersPath, "answers file")) return 1;
     simSettings.seed = options.seed ? *options.seed : std::random_device{}();
     if (!simSettings.faults.Empty() && !options.seed)
         Log(Format("faults seeded with %llu (--seed repeats them)",
@@ -288,15 +366,21 @@ int main(int argc, char** argv) {
     Log(Format("%s at address %d (%d-bit), %zu parameter instances%s", model.DisplayName().c_str(),
                options.address, options.addressLength, model.InstanceCount(), line.c_str()));
 
+    simulator.WriteDump();
+    int result = 0;
     switch (options.transport) {
         case sim::Transport::Pty:
-            return ServePty(server, options);
+            result = ServePty(server, options);
+            break;
         case sim::Transport::Tcp:
-            return ServeTcp(server, options);
-        case sim::Transport::Stdio: {
-            const sim::Server::End end = server.Serve(STDIN_FILENO, STDOUT_FILENO);
-            return end == sim::Server::End::Failed ? 1 : 0;
-        }
+            result = ServeTcp(server, options);
+            break;
+        case sim::Transport::Stdio:
+            result = server.Serve(STDIN_FILENO, STDOUT_FILENO) == sim::Server::End::Failed ? 1 : 0;
+            break;
     }
-    return 0;
+    // The figures of the run, for whoever drove it.
+    simulator.WriteDump();
+    Log(simulator.Summary());
+    return result;
 }

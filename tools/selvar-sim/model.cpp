@@ -426,33 +426,40 @@ Reply DeviceModel::Handle(int offset, bool read, std::uint16_t hash, const std::
         reply.code = code;
         return reply;
     };
+    // The access code opens the one exchange that follows it, whatever that is.
+    passGranted_ = std::exchange(unlocked_, false);
     // The device never answers "APLY".
     if (hash == kApplyHash) return Reply{};
     auto it = families_.find(hash);
     if (it == families_.end()) return fail(DeviceError::kUnknownName);
     Family& family = it->second;
 
+    // A plain parameter lives at the device's own address only.
+    if (offset != 0 && !family.addressed && !family.deviceWide)
+        return fail(DeviceError::kUnknownName);
+    // The size is checked before the index, which is found only by its
+    // place after a value of the expected size.
     const std::size_t indexBytes = family.indexed ? 2 : 0;
     if (count < indexBytes) return fail(DeviceError::kBadSize);
-    const int index = family.indexed ? (data[count - 2] << 8) | data[count - 1] : -1;
     const std::size_t valueCount = count - indexBytes;
+    if (read ? valueCount != 0 : !family.instances.empty() && !SizeFits(family, valueCount))
+        return fail(DeviceError::kBadSize);
+    const int index = family.indexed ? (data[count - 2] << 8) | data[count - 1] : -1;
 
     auto found = family.instances.find(Key{family.deviceWide ? 0 : offset, index});
-    if (found == family.instances.end()) {
-        // A plain parameter lives at the device's own address only.
-        const bool elsewhere = offset != 0 && !family.addressed && !family.deviceWide;
-        return fail(elsewhere ? DeviceError::kUnknownName : DeviceError::kIndexTooLarge);
-    }
+    if (found == family.instances.end()) return fail(DeviceError::kIndexTooLarge);
     Instance& inst = found->second;
-    if (read) {
-        if (valueCount != 0) return fail(DeviceError::kBadSize);
-    } else if (const std::uint8_t code = Write(family, inst, data, valueCount); code != 0) {
-        return fail(code);
-    }
+    if (!read)
+        if (const std::uint8_t code = Write(family, inst, data, valueCount); code != 0)
+            return fail(code);
 
     Reply reply;
     reply.kind = Reply::Kind::Data;
     reply.data = ReadValue(family, inst, now);
+    reply.key = KeyOf(inst);
+    MyConverter conv = inst.conv;
+    if (conv.ConvertFromData(reply.data.data(), static_cast<int>(reply.data.size()), false) != 0)
+        reply.text = conv.value;
     const std::size_t room = kMaxFrameData - indexBytes;
     if (reply.data.size() > room) reply.data.resize(room);
     if (family.indexed) {
@@ -460,6 +467,12 @@ Reply DeviceModel::Handle(int offset, bool read, std::uint16_t hash, const std::
         reply.data.push_back(static_cast<std::uint8_t>(index & 0xFF));
     }
     return reply;
+}
+
+bool DeviceModel::SizeFits(const Family& family, std::size_t count) const {
+    // The instances of a family share their type.
+    const SizeRule rule = SizeRuleFor(family.instances.begin()->second.conv);
+    return count >= rule.minWrite && count <= rule.maxWrite;
 }
 
 bool DeviceModel::Decodable(const Instance& inst, const std::vector<std::uint8_t>& value) const {
@@ -479,12 +492,8 @@ bool DeviceModel::Decodable(const Instance& inst, const std::vector<std::uint8_t
 std::uint8_t DeviceModel::Write(Family& family, Instance& inst, const std::uint8_t* data,
                                 std::size_t count) {
     if (!inst.writable) return DeviceError::kWriteRefused;
-    if (inst.protectedWrite) {
-        // One protected write per correct access code.
-        const bool unlocked = unlocked_;
-        unlocked_ = false;
-        if (!unlocked) return DeviceError::kWriteRefused;
-    }
+    // One protected write per correct access code, right after it.
+    if (inst.protectedWrite && !passGranted_) return DeviceError::kWriteRefused;
     std::vector<std::uint8_t> bytes(data, data + count);
     // At its full access level the master marks an access attribute with 0xAC.
     if (count == 1 && IsAccessAttributeEnumeration(inst.conv) && bytes[0] >= kFullAccessMark &&
@@ -731,6 +740,35 @@ std::string DeviceModel::SaveState() const {
             if (inst.index >= 0) out += Format(":%d", inst.index);
             if (inst.offset != 0) out += Format("@%d", inst.offset);
             out += ' ' + Hex(inst.data) + '\n';
+        }
+    return out;
+}
+
+std::string DeviceModel::KeyOf(const Instance& inst) {
+    std::string key = inst.conv.name;
+    if (inst.index >= 0) key += Format(":%d", inst.index);
+    if (inst.offset != 0) key += Format("@%d", inst.offset);
+    return key;
+}
+
+std::string DeviceModel::Dump() const {
+    std::string out;
+    for (const auto& [hash, family] : families_)
+        for (const auto& [key, inst] : family.instances) {
+            const std::string name = KeyOf(inst);
+            // Only a write changes a kept value; the others change by themselves.
+            const bool kept = family.role == Role::Stored || family.role == Role::ObjectState;
+            if (!kept) {
+                out += name + "\tlive\t-\t-\t-\n";
+                continue;
+            }
+            MyConverter conv = inst.conv;
+            const int decoded =
+                conv.ConvertFromData(inst.data.data(), static_cast<int>(inst.data.size()), false);
+            const auto number = NumericValue(inst.conv, inst.data.data(), inst.data.size());
+            out += name + "\tkept\t" + (inst.data.empty() ? "-" : Hex(inst.data)) + '\t' +
+                   (number ? Format("%.9g", *number) : "-") + '\t' +
+                   (decoded == 0 ? "-" : conv.value) + '\n';
         }
     return out;
 }

@@ -72,6 +72,10 @@ struct Reply {
     Kind kind = Kind::None;
     std::uint8_t code = 0;           // Error
     std::vector<std::uint8_t> data;  // Data: the value bytes, then the index bytes
+    // Data: the instance answering, name[:index][@offset], and its value as
+    // a master decodes it.
+    std::string key;
+    std::string text;
 };
 
 struct NetworkSettings {
@@ -103,7 +107,12 @@ class DeviceModel {
     // Nothing when the written pair is not usable.
     std::optional<NetworkSettings> Apply() const;
 
-    void RecordError(std::uint8_t code) { lastError_ = code; }
+    // A request the device refused before its model saw it: the error is
+    // kept, and the access code no longer opens the next write.
+    void RecordError(std::uint8_t code) {
+        lastError_ = code;
+        unlocked_ = false;
+    }
     std::uint8_t LastError() const { return lastError_; }
 
     // For logs: the device name of a hash (empty when unknown) and whether
@@ -118,6 +127,11 @@ class DeviceModel {
     // Applies a saved state. Lines that fit nothing are skipped and counted
     // in `warning`; a state of another modification is refused whole.
     bool LoadState(std::string_view text, std::string& warning);
+    // Every instance a line, tab-separated: name[:index][@offset], "kept"
+    // (changed only by writes) or "live" (changes by itself), the value's
+    // bytes in hexadecimal, its number (%.9g) and its text as a master
+    // decodes it; "-" where there is none, and for every field of a live value.
+    std::string Dump() const;
 
   private:
     enum class Role {
@@ -157,6 +171,8 @@ class DeviceModel {
     void InitialiseValues();
     void InitialiseObjects();
     static Role RoleFor(std::string_view name);
+    static std::string KeyOf(const Instance& inst);
+    bool SizeFits(const Family& family, std::size_t count) const;
     bool Decodable(const Instance& inst, const std::vector<std::uint8_t>& value) const;
     void SetText(std::string_view name, const std::string& text);
     void ResetToFactory();
@@ -189,7 +205,8 @@ class DeviceModel {
     std::map<std::uint16_t, Family> families_;
     int objects_ = 1;  // objects the description knows
     std::uint8_t lastError_ = DeviceError::kNone;
-    bool unlocked_ = false;
+    bool unlocked_ = false;     // the last exchange wrote the access code to "pass"
+    bool passGranted_ = false;  // the exchange being handled follows that one
     bool stateChanged_ = false;
     long long clockOffset_ = 0;  // seconds the device's clock runs ahead of the wall clock
 };

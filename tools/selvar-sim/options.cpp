@@ -12,6 +12,7 @@ namespace {
 constexpr int kMaxAddress8 = 255;
 constexpr int kMaxAddress11 = 2047;
 constexpr std::size_t kMaxIdentityBytes = 15;
+constexpr double kMaxDelayMs = 600000;
 
 bool WholeInt(std::string_view text, std::int64_t& out) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -44,6 +45,66 @@ bool Probability(std::string_view text, double& out) {
         return false;
     out = v;
     return true;
+}
+
+// MS or LOW:HIGH milliseconds, 0..max.
+bool Delay(std::string_view text, double max, DelayRange& out) {
+    const std::size_t colon = text.find(':');
+    const std::string_view low = text.substr(0, colon);
+    const std::string_view high = colon == std::string_view::npos ? low : text.substr(colon + 1);
+    double a = 0;
+    double b = 0;
+    if (low.empty() || high.empty() || low.front() == ' ' || high.front() == ' ' ||
+        ParseLeadingReal(low, a) != low.size() || ParseLeadingReal(high, b) != high.size() ||
+        !(a >= 0) || !(b >= a) || b > max)
+        return false;
+    out = {a, b};
+    return true;
+}
+
+// The probabilities of the faults, by option.
+double* FaultSlot(std::string_view option, FaultPlan& plan) {
+    struct Row {
+        std::string_view option;
+        double FaultPlan::*slot;
+    };
+    static constexpr Row kRows[] = {
+        {"--fault-noanswer", &FaultPlan::noAnswer},
+        {"--fault-checksum", &FaultPlan::checksum},
+        {"--fault-foreign", &FaultPlan::foreign},
+        {"--fault-garbage", &FaultPlan::garbage},
+        {"--fault-late", &FaultPlan::late},
+        {"--fault-jitter", &FaultPlan::jitter},
+        {"--fault-bits", &FaultPlan::bitError},
+        {"--fault-truncate", &FaultPlan::truncated},
+        {"--fault-nocr", &FaultPlan::noCr},
+        {"--fault-noise", &FaultPlan::noiseBefore},
+        {"--fault-trailing", &FaultPlan::trailing},
+        {"--fault-lost-request", &FaultPlan::lostRequest},
+        {"--fault-echo", &FaultPlan::echo},
+        {"--fault-parity", &FaultPlan::parity},
+        {"--fault-framing", &FaultPlan::framing},
+        {"--fault-outage", &FaultPlan::outage},
+    };
+    for (const Row& row : kRows)
+        if (option == row.option) return &(plan.*row.slot);
+    return nullptr;
+}
+
+// Every fault of the line at once, shared out evenly; the error codes are
+// the refusals a busy or a protected device gives.
+void ShareOut(double total, FaultPlan& plan) {
+    static constexpr std::uint8_t kCodes[] = {0x33, 0x41};
+    constexpr int kKinds = 16 + static_cast<int>(std::size(kCodes));
+    const double each = total / kKinds;
+    for (double* p :
+         {&plan.noAnswer, &plan.checksum, &plan.foreign, &plan.garbage, &plan.late, &plan.jitter,
+          &plan.bitError, &plan.truncated, &plan.noCr, &plan.noiseBefore, &plan.trailing,
+          &plan.lostRequest, &plan.echo, &plan.parity, &plan.framing, &plan.outage})
+        *p = each;
+    plan.errors.clear();
+    for (std::uint8_t code : kCodes)
+        plan.errors.push_back({code, each});
 }
 
 // HOST:PORT, :PORT or PORT; "[v6]:PORT" for IPv6 addresses.
@@ -90,11 +151,30 @@ Transport (one of):
 Line:
   --baud N             emulate the character time of N bit/s (11 bits a character)
   --turnaround MS      reaction time before an answer (default 2)
-Faults (probabilities 0..1 per answered request, at most one fault a request):
-  --fault-noanswer P   --fault-checksum P   --fault-foreign P   --fault-garbage P
+Faults (probabilities 0..1 per request, at most one fault a request):
+  --fault-noanswer P   the device did it, the answer is lost
+  --fault-lost-request P
+                       the device never heard the request and did nothing
+  --fault-checksum P   --fault-foreign P (another parameter's hash)
+  --fault-garbage P    noise instead of the answer
+  --fault-late P       the answer comes after --late-ms (default 400:1200)
+  --fault-jitter P     the turnaround grows by --jitter-ms (default 0:150)
+  --fault-bits P       a bit of the address, length, hash or data flips
+  --fault-truncate P   the answer stops short   --fault-nocr P   no CR
+  --fault-noise P      noise before the answer  --fault-trailing P  after it
+  --fault-echo P       the request comes back before the answer
+  --fault-parity P     --fault-framing P   a character with a line error
+  --fault-outage P     the device is gone for --outage-ms (default 3000)
   --fault-error CODE:P answer "n.Err" with CODE (repeatable)
+  --fault-all P        every kind above at once, P shared out evenly
+  --late-ms, --jitter-ms, --outage-ms MS|LOW:HIGH
+                       the delay, drawn evenly from LOW..HIGH
+  --outage-link        an outage takes the terminal or the TCP port away too
+  --error-marks        line errors as 0xFF 0x00 CHAR (--tcp, --stdio only)
   --seed N             repeatable faults (default: random, printed to stderr)
 Other:
+  --dump FILE          every value, rewritten after each change and at the end
+  --answers FILE       append each value answered, a line "NAME[:I][@K]<TAB>TEXT"
   -v, --verbose        log every frame to stderr
   -h, --help           this text
 )";
@@ -168,15 +248,28 @@ bool ParseOptions(std::span<const std::string_view> args, Options& out, std::str
                 ms > 10000)
                 return bad("expects milliseconds 0..10000");
             out.turnaroundMs = ms;
-        } else if (option == "--fault-noanswer" || option == "--fault-checksum" ||
-                   option == "--fault-foreign" || option == "--fault-garbage") {
+        } else if (double* probability = FaultSlot(option, out.faults)) {
+            if (!next() || !Probability(value, *probability))
+                return bad("expects a probability 0..1");
+        } else if (option == "--fault-all") {
             double p = 0;
             if (!next() || !Probability(value, p)) return bad("expects a probability 0..1");
-            double& slot = option == "--fault-noanswer"   ? out.faults.noAnswer
-                           : option == "--fault-checksum" ? out.faults.checksum
-                           : option == "--fault-foreign"  ? out.faults.foreign
-                                                          : out.faults.garbage;
-            slot = p;
+            ShareOut(p, out.faults);
+        } else if (option == "--late-ms" || option == "--jitter-ms" || option == "--outage-ms") {
+            DelayRange& range = option == "--late-ms"     ? out.faults.lateMs
+                                : option == "--jitter-ms" ? out.faults.jitterMs
+                                                          : out.faults.outageMs;
+            if (!next() || !Delay(value, kMaxDelayMs, range))
+                return bad("expects milliseconds MS or LOW:HIGH, at most 600000");
+        } else if (option == "--outage-link") {
+            if (!flag()) return false;
+            out.faults.outageDropsLink = true;
+        } else if (option == "--error-marks") {
+            if (!flag()) return false;
+            out.faults.errorMarks = true;
+        } else if (option == "--dump" || option == "--answers") {
+            if (!next() || value.empty()) return bad("expects a file");
+            (option == "--dump" ? out.dumpPath : out.answersPath) = std::string(value);
         } else if (option == "--fault-error") {
             const std::size_t colon = next() ? value.find(':') : std::string_view::npos;
             int code = 0;
@@ -215,6 +308,15 @@ bool ParseOptions(std::span<const std::string_view> args, Options& out, std::str
     }
     if (!out.link.empty() && out.transport != Transport::Pty) {
         error = "--link goes with --pty";
+        return false;
+    }
+    if (out.faults.errorMarks && out.transport == Transport::Pty) {
+        // The terminal doubles every 0xFF written to it, so no mark gets through.
+        error = "--error-marks cannot cross a pseudo-terminal; use --tcp or --stdio";
+        return false;
+    }
+    if (out.faults.outageDropsLink && out.transport == Transport::Stdio) {
+        error = "--outage-link needs --pty or --tcp: the standard streams cannot come back";
         return false;
     }
     if (out.addressLength == 8 && out.address > kMaxAddress8) {

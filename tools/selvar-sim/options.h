@@ -26,6 +26,8 @@ struct Options {
     FaultPlan faults;
     std::optional<std::uint64_t> seed;
     std::string statePath;
+    std::string dumpPath;
+    std::string answersPath;
     bool verbose = false;
     int accessCode = 271;
     int restartCause = 7;

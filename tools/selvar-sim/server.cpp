@@ -94,7 +94,7 @@ void Server::Watch(int fd, std::function<void()> onReadable) {
 }
 
 void Server::HandleLine(int outFd, std::string_view line, Clock::time_point start) {
-    if (stopped_ || closed_) return;
+    if (stopped_ || closed_ || outageMs_ > 0) return;
     if (line == lastAnswer_ && start - answeredAt_ < kEchoWindow) return;
     auto complete = Clock::now();
     if (timing_.charMs > 0) {
@@ -106,12 +106,20 @@ void Server::HandleLine(int outFd, std::string_view line, Clock::time_point star
         }
     }
     const double now = std::chrono::duration<double>(complete - started_).count();
-    const std::string answer = simulator_.Process(line, now);
+    const Response response = simulator_.Respond(line, now);
+    if (response.dropLink) {
+        outageMs_ = response.outageMs;
+        return;
+    }
+    // An echo comes back as the request goes out, before the device speaks.
+    if (!response.echo.empty() && !Write(outFd, response.echo.data(), response.echo.size())) return;
+    const std::string& answer = response.answer;
     if (answer.empty()) return;
 
     const auto due =
-        complete + std::chrono::duration_cast<Clock::duration>(
-                       std::chrono::duration<double, std::milli>(timing_.turnaroundMs));
+        complete +
+        std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(timing_.turnaroundMs + response.delayMs));
     if (!WaitUntil(due)) return;
     lastAnswer_ = answer;
     answeredAt_ = Clock::now();
@@ -131,9 +139,15 @@ void Server::HandleLine(int outFd, std::string_view line, Clock::time_point star
     }
 }
 
+bool Server::Pause(double ms) {
+    return WaitUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double, std::milli>(ms)));
+}
+
 Server::End Server::Serve(int inFd, int outFd) {
     stopped_ = false;
     closed_ = false;
+    outageMs_ = 0;
     LineAssembler assembler;
     char buffer[kReadChunk];
     for (;;) {
@@ -160,6 +174,7 @@ Server::End Server::Serve(int inFd, int outFd) {
                            HandleLine(outFd, line, start);
                        });
         if (stopped_) return End::Stopped;
+        if (outageMs_ > 0) return End::Outage;
         if (closed_) return End::Closed;
     }
 }

@@ -30,12 +30,17 @@ class Server {
         Closed,   // end of input, or the peer went away
         Stopped,  // stopFd became readable
         Failed,   // the descriptors failed otherwise
+        Outage,   // the device took its link away for OutageMs()
     };
 
     // stopFd: becomes readable when serving must end (-1: never).
     Server(Simulator& simulator, LineTiming timing, int stopFd, LogSink log);
 
     End Serve(int inFd, int outFd);
+    // After End::Outage: how long the link stays away.
+    double OutageMs() const { return outageMs_; }
+    // Waits ms milliseconds; false when the stop descriptor fired.
+    bool Pause(double ms);
 
     // A descriptor the serving loop also watches (-1: none), and what to do
     // when it becomes readable; the transport's housekeeping.
@@ -61,6 +66,7 @@ class Server {
     Clock::time_point answeredAt_{};
     bool stopped_ = false;
     bool closed_ = false;
+    double outageMs_ = 0;  // > 0: the link goes away for so long
 };
 
 }  // namespace sim

@@ -35,7 +35,12 @@ Simulator::Simulator(DeviceModel& model, SimulatorSettings settings, LogSink log
       log_(std::move(log)),
       faults_(settings_.faults, settings_.seed),
       address_(settings_.address),
-      addressLength_(settings_.addressLength == 11 ? 11 : 8) {}
+      addressLength_(settings_.addressLength == 11 ? 11 : 8) {
+    if (!settings_.answersPath.empty()) {
+        answers_.open(settings_.answersPath, std::ios::app | std::ios::binary);
+        if (!answers_) Log("cannot open the answers file " + settings_.answersPath);
+    }
+}
 
 void Simulator::Log(const std::string& line) const {
     if (log_) log_(line);
@@ -67,6 +72,11 @@ std::string Simulator::Describe(const Request& request, int offset) const {
 }
 
 std::string Simulator::Process(std::string_view line, double now) {
+    Response response = Respond(line, now);
+    return response.echo + response.answer;
+}
+
+Response Simulator::Respond(std::string_view line, double now) {
     Request request;
     const RequestStatus status = ParseRequest(line, request);
     if (status == RequestStatus::Malformed) {
@@ -74,6 +84,12 @@ std::string Simulator::Process(std::string_view line, double now) {
         return {};
     }
     const std::optional<int> offset = OffsetOf(request);
+    if (offset) ++traffic_.requests;
+    if (now < silentUntil_) {
+        if (offset) ++traffic_.unheard;
+        Verbose("ignored: the device is out");
+        return {};
+    }
     if (status == RequestStatus::BadChecksum) {
         // Not answered: the address itself may be the damaged part. The
         // device still notes the error when the frame looks like its own.
@@ -110,6 +126,23 @@ std::string Simulator::Process(std::string_view line, double now) {
     }
 
     const Fault fault = faults_.Next();
+    Response response;
+    switch (fault.kind) {
+        case FaultKind::LostRequest:
+            Verbose("fault: request lost on the way");
+            return {};
+        case FaultKind::Outage:
+            // The request is lost with the device.
+            silentUntil_ = now + fault.delayMs / 1000;
+            response.outageMs = fault.delayMs;
+            response.dropLink = faults_.Plan().outageDropsLink;
+            Log(Format("fault: out for %.0f ms%s", fault.delayMs,
+                       response.dropLink ? ", link gone" : ""));
+            return response;
+        default:
+            break;
+    }
+
     Reply reply;
     if (fault.kind == FaultKind::Error) {
         model_.RecordError(fault.code);
@@ -122,6 +155,11 @@ std::string Simulator::Process(std::string_view line, double now) {
     }
     SaveState();
     if (reply.kind == Reply::Kind::None) return {};
+    if (reply.kind == Reply::Kind::Data && answers_.is_open()) {
+        // Flushed at once: whoever checks the values reads it while we run.
+        answers_ << reply.key << '\t' << (reply.text.empty() ? "-" : reply.text) << '\n';
+        answers_.flush();
+    }
 
     std::uint16_t hash = request.hash;
     const std::uint8_t* data = reply.data.data();
@@ -141,32 +179,94 @@ std::string Simulator::Process(std::string_view line, double now) {
 
     LineFrame frame;
     if (!BuildAnswer(request, address, addressLength_, hash, data, count, frame)) return {};
+    if (fault.kind == FaultKind::Checksum) CorruptChecksum(frame);
+    Verbose(Format("tx %s = %s", name.c_str(), HexBytes(data, count).c_str()));
+    if (fault.kind == FaultKind::Echo) response.echo = std::string(line);
+    if (fault.kind == FaultKind::Late || fault.kind == FaultKind::Jitter)
+        response.delayMs = fault.delayMs;
+    response.answer = Damage(fault, std::string(frame.View()));
+    if (!response.answer.empty()) ++traffic_.answered;
+    return response;
+}
+
+std::string Simulator::Damage(const Fault& fault, std::string answer) {
     switch (fault.kind) {
         case FaultKind::NoAnswer:
-            Verbose("fault: no answer");
+            Verbose("fault: answer lost on the way");
             return {};
-        case FaultKind::Garbage: {
-            std::string noise = faults_.Garbage();
+        case FaultKind::Garbage:
             Verbose("fault: noise instead of the answer");
-            return noise;
-        }
+            return faults_.Garbage();
         case FaultKind::Checksum:
-            CorruptChecksum(frame);
             Verbose("fault: wrong checksum");
-            break;
+            return answer;
         case FaultKind::Foreign:
             Verbose("fault: foreign hash");
-            break;
+            return answer;
+        case FaultKind::Late:
+        case FaultKind::Jitter:
+            Verbose(Format("fault: answer %.0f ms later", fault.delayMs));
+            return answer;
+        case FaultKind::BitError:
+            Verbose("fault: a bit flipped");
+            return faults_.FlipBit(answer, addressLength_);
+        case FaultKind::Truncated:
+            Verbose("fault: answer cut short");
+            return faults_.Truncate(answer);
+        case FaultKind::NoCr:
+            Verbose("fault: no CR");
+            answer.pop_back();
+            return answer;
+        case FaultKind::NoiseBefore:
+            Verbose("fault: noise before the answer");
+            return faults_.Noise() + answer;
+        case FaultKind::Trailing:
+            Verbose("fault: stray characters after the answer");
+            return answer + faults_.Trailing();
+        case FaultKind::Echo:
+            Verbose("fault: the request echoed");
+            return answer;
+        case FaultKind::Parity:
+        case FaultKind::Framing: {
+            const bool framing = fault.kind == FaultKind::Framing;
+            Verbose(framing ? "fault: framing error" : "fault: parity error");
+            return faults_.LineError(answer, framing);
+        }
         case FaultKind::None:
         case FaultKind::Error:
+        case FaultKind::LostRequest:
+        case FaultKind::Outage:
             break;
     }
-    Verbose(Format("tx %s = %s", name.c_str(), HexBytes(data, count).c_str()));
-    return std::string(frame.View());
+    return answer;
+}
+
+std::string Simulator::Summary() const {
+    const FaultCounts& counts = faults_.Counts();
+    std::string out =
+        Format("%llu requests, %llu answered", static_cast<unsigned long long>(traffic_.requests),
+               static_cast<unsigned long long>(traffic_.answered));
+    if (traffic_.unheard > 0)
+        out +=
+            Format(", %llu unheard while out", static_cast<unsigned long long>(traffic_.unheard));
+    out += Format(", %llu faults (%s)", static_cast<unsigned long long>(counts.Total()),
+                  counts.Summary().c_str());
+    return out;
+}
+
+void Simulator::WriteDump() {
+    dumpDue_ = false;
+    if (settings_.dumpPath.empty()) return;
+    std::string text = "# selvar-sim dump: " + Summary() + "\n";
+    text += model_.Dump();
+    if (!WriteFileAtomically(settings_.dumpPath, text))
+        Log("cannot write the dump file " + settings_.dumpPath);
 }
 
 void Simulator::SaveState() {
-    if (!model_.TakeStateChanged() || settings_.statePath.empty()) return;
+    const bool changed = model_.TakeStateChanged();
+    if (changed || dumpDue_) WriteDump();
+    if (!changed || settings_.statePath.empty()) return;
     if (!WriteFileAtomically(settings_.statePath, model_.SaveState()))
         Log("cannot write the state file " + settings_.statePath);
 }
