@@ -77,38 +77,6 @@ LineTiming ComputeLineTiming(int speed, int parityCode, int stopBitsCode) {
     return t;
 }
 
-std::string ResolvePortName(const std::string& name) {
-    if (name.rfind("tcp://", 0) == 0 || name.rfind('/', 0) == 0) return name;
-    std::string mapped = SettingsStore::Instance().ReadText("port." + ToUpperUtf8(name), "");
-    if (!mapped.empty()) return mapped;
-    std::int64_t n = 0;
-    if (name.size() > 3 && EqualsNoCase(name.substr(0, 3), "COM") &&
-        ParseLeadingInt(name.substr(3), n) == name.size() - 3 && n >= 1 && n <= 256) {
-        std::error_code ec;
-        for (const char* base : {"/dev/ttyUSB", "/dev/ttyACM"}) {
-            std::string path = base + std::to_string(n - 1);
-            if (std::filesystem::exists(path, ec)) return path;
-        }
-        return "/dev/ttyS" + std::to_string(n - 1);
-    }
-    return name;
-}
-
-std::string Sio::ListPorts() {
-    std::string list;
-    std::error_code ec;
-    for (int n = 1; n <= 64; ++n) {
-        std::string com = "COM" + std::to_string(n);
-        std::string target = ResolvePortName(com);
-        bool present = target.rfind("tcp://", 0) == 0 ||
-                       (std::filesystem::exists(target, ec) && IsSerialDevice(target));
-        if (!present) continue;
-        if (!list.empty()) list += ':';
-        list += com;
-    }
-    return list;
-}
-
 Sio::Sio() = default;
 
 Sio::~Sio() {
@@ -136,7 +104,10 @@ int Sio::Open() {
     ChannelOpenResult opened = target.rfind("tcp://", 0) == 0
                                    ? OpenTcpChannel(target.substr(6), shutdown_)
                                    : OpenTtyChannel(target);
-    if (!opened.channel) return Fail(opened.code, kOpenFailed);
+    if (!opened.channel) {
+        failure_ = {opened.code, kOpenFailed, PortFailureDetail(portName, target, opened.detail)};
+        return opened.code;
+    }
     channel_ = std::move(opened.channel);
     if (parityCode < 0 || parityCode > 5) return Fail(-2, kOpenFailed);
     if (byteSize < 5 || byteSize > 8) return Fail(-3, "Неверный размер байта данных");

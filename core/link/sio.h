@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/event.h"
 
@@ -17,8 +18,12 @@ constexpr std::size_t kAnswerBufferSize = 51;
 
 // Open-failure codes; the text travels with the code.
 struct PortFailure {
+    PortFailure() = default;
+    PortFailure(int failureCode, std::string failureText, std::string failureDetail = {})
+        : code(failureCode), text(std::move(failureText)), detail(std::move(failureDetail)) {}
     int code = 0;
     std::string text;
+    std::string detail;  // the port, what it resolved to and the system's reason
 };
 
 // Results of Exchange.
@@ -118,9 +123,7 @@ struct LineTiming {
 LineTiming ComputeLineTiming(int speed, int parityCode, int stopBitsCode);
 bool IsAcceptedSpeed(int speed);
 
-// "COMn" through the port map of the settings (value "port.COMn"), then the
-// default rule: /dev/ttyUSB(n-1), /dev/ttyACM(n-1) or /dev/ttyS(n-1), the
-// first that exists. Device paths and tcp://host:port pass unchanged.
+// "COMn" through the port map, then the default rule (link/port_map.h).
 std::string ResolvePortName(const std::string& name);
 
 // The pause after an answer (100 ms) and between attempts (1000 ms); the

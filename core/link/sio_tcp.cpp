@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "link/sio_channels.h"
 
@@ -45,7 +46,8 @@ class TcpChannel : public SioChannel {
 
 ChannelOpenResult OpenTcpChannel(const std::string& hostPort, Event& shutdown) {
     std::size_t colon = hostPort.rfind(':');
-    if (colon == std::string::npos || colon == 0) return {nullptr, -1};
+    if (colon == std::string::npos || colon == 0 || colon + 1 == hostPort.size())
+        return {nullptr, -1, "expected tcp://host:port"};
     std::string host = hostPort.substr(0, colon);
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
@@ -53,21 +55,38 @@ ChannelOpenResult OpenTcpChannel(const std::string& hostPort, Event& shutdown) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return {nullptr, -1};
+    if (int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &list); rc != 0) {
+        int error = errno;
+        return {nullptr, -1,
+                host + ": " + (rc == EAI_SYSTEM ? SystemReason(error) : gai_strerror(rc))};
+    }
     int connected = -1;
+    std::string reason = "no address to connect to";
     for (addrinfo* a = list; a && connected < 0; a = a->ai_next) {
         int fd =
             socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) continue;
+        if (fd < 0) {
+            reason = SystemReason(errno);
+            continue;
+        }
         int rc = connect(fd, a->ai_addr, a->ai_addrlen);
-        if (rc != 0 && errno == EINPROGRESS) {
+        int error = rc == 0 ? 0 : errno;
+        if (rc != 0 && error == EINPROGRESS) {
             auto which =
                 WaitAnyOrFd({&shutdown}, fd, POLLOUT, std::chrono::milliseconds(kConnectTimeoutMs));
-            int err = 0;
-            socklen_t len = sizeof err;
-            if (which && *which == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
-                err == 0)
+            socklen_t len = sizeof error;
+            if (!which)
+                reason = "no connection within " + std::to_string(kConnectTimeoutMs / 1000) + " s";
+            else if (*which == 0)
+                reason = "stopped";
+            else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+                reason = SystemReason(errno);
+            else if (error == 0)
                 rc = 0;
+            else
+                reason = SystemReason(error);
+        } else if (rc != 0) {
+            reason = SystemReason(error);
         }
         if (rc == 0) {
             int one = 1;
@@ -78,6 +97,6 @@ ChannelOpenResult OpenTcpChannel(const std::string& hostPort, Event& shutdown) {
         }
     }
     freeaddrinfo(list);
-    if (connected < 0) return {nullptr, -1};
-    return {std::make_unique<TcpChannel>(connected), 0};
+    if (connected < 0) return {nullptr, -1, reason};
+    return {std::make_unique<TcpChannel>(connected), 0, {}};
 }

@@ -1,10 +1,19 @@
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
 #include "link/sio_channels.h"
+#include "platform/text.h"
 
 // termios2 lives in a header that cannot share a file with <termios.h>.
 bool SetCustomSpeed(int fd, int speed);
@@ -114,29 +123,101 @@ class TtyChannel : public SioChannel {
 
 }  // namespace
 
-ChannelOpenResult OpenTtyChannel(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {nullptr, -1};
-    // TIOCEXCL keeps other openers out, flock() also those that already hold
-    // it open and respect locks; together they make the port ours alone.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
-        close(fd);
-        return {nullptr, -1};
+namespace {
+
+constexpr const char* kBusy = "Device or resource busy: another program holds the port";
+
+// Why `path` could not be opened, from the errno of the failed call.
+std::string OpenReason(const std::string& path, int error) {
+    if (error == EACCES || error == EPERM) {
+        DeviceAccess access;
+        if (ReadDeviceAccess(path, access)) return PermissionDeniedReason(path, access);
     }
-    termios t{};
-    if (tcgetattr(fd, &t) != 0) {
-        flock(fd, LOCK_UN);
-        close(fd);
-        return {nullptr, -2};
-    }
-    return {std::make_unique<TtyChannel>(fd), 0};
+    if (error == EBUSY || error == EWOULDBLOCK) return kBusy;
+    return SystemReason(error);
 }
 
-bool IsSerialDevice(const std::string& path) {
+std::string UserName(uid_t uid) {
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->pw_name;
+    return std::to_string(uid);
+}
+
+}  // namespace
+
+ChannelOpenResult OpenTtyChannel(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        int error = errno;
+        return {nullptr, -1, OpenReason(path, error)};
+    }
+    // flock() keeps out those that already hold the port open and respect
+    // locks, TIOCEXCL every later opener; together they make the port ours alone.
+    auto fail = [&](int code, std::string reason) {
+        flock(fd, LOCK_UN);
+        close(fd);
+        return ChannelOpenResult{nullptr, code, std::move(reason)};
+    };
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(-1, OpenReason(path, errno));
     termios t{};
-    bool tty = tcgetattr(fd, &t) == 0;
-    close(fd);
-    return tty;
+    if (tcgetattr(fd, &t) != 0) {
+        int error = errno;
+        if (error == ENOTTY) return fail(-2, "not a serial port (" + SystemReason(error) + ")");
+        return fail(-2, SystemReason(error));
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) return fail(-1, OpenReason(path, errno));
+    return {std::make_unique<TtyChannel>(fd), 0, {}};
+}
+
+std::string SystemReason(int error) {
+    // The description, not strerror(): the same words whatever the locale.
+    const char* text = strerrordesc_np(error);
+    return text ? text : "error " + std::to_string(error);
+}
+
+bool ReadDeviceAccess(const std::string& path, DeviceAccess& access) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    access.owner = UserName(st.st_uid);
+    access.mode = st.st_mode & 07777;
+    group g{};
+    group* found = nullptr;
+    std::vector<char> buffer(65536);
+    bool named = getgrgid_r(st.st_gid, &g, buffer.data(), buffer.size(), &found) == 0 && found;
+    access.group = named ? found->gr_name : std::to_string(st.st_gid);
+
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
+    int count = getgroups(static_cast<int>(groups.size()), groups.data());
+    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
+    access.groupActive = getegid() == st.st_gid ||
+                         std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+
+    std::string user = UserName(geteuid());
+    passwd pw{};
+    passwd* me = nullptr;
+    std::vector<char> pwBuffer(16384);
+    bool primary = getpwuid_r(geteuid(), &pw, pwBuffer.data(), pwBuffer.size(), &me) == 0 && me &&
+                   me->pw_gid == st.st_gid;
+    bool listed = false;
+    if (named)
+        for (char** m = found->gr_mem; *m; ++m)
+            if (user == *m) listed = true;
+    access.groupAssigned = primary || listed;
+    return true;
+}
+
+std::string PermissionDeniedReason(const std::string& path, const DeviceAccess& access) {
+    std::string text = "Permission denied: ";
+    bool groupMayUse = (access.mode & 060) == 060;
+    if (groupMayUse && !access.groupActive && access.groupAssigned)
+        return text + "the user is in group '" + access.group + "', which owns " + path +
+               ", but this session started before that; log out and in again";
+    if (groupMayUse && !access.groupActive)
+        return text + "the user must be in group '" + access.group + "', which owns " + path +
+               " (sudo usermod -aG " + access.group + " $USER, then log in again)";
+    return text + path + " belongs to " + access.owner + ":" + access.group + " with mode " +
+           Format("%04o", access.mode) + ", which does not let this user read and write it";
 }

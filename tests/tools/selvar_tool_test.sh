@@ -5,6 +5,8 @@ set -u
 TOOL=${SELVAR_TOOL:?SELVAR_TOOL must name the selvar-tool binary}
 WORK=$(mktemp -d) || exit 1
 trap 'rm -rf "$WORK"' EXIT INT TERM
+# The runs keep their settings here, never in the user's own.
+export SELVAR_USER_SETTINGS="$WORK/user.conf" SELVAR_SYSTEM_SETTINGS="$WORK/system.conf"
 failed=0
 checks=0
 
@@ -510,6 +512,56 @@ status 64 readall zz --port /dev/selvar-no-such-port
 run help-text a1 in.sl:1
 [ "$STATUS" -eq 0 ] && grep -q '("in.sl")' "$WORK/out" || fail "help-text names the parameter"
 status 1 help-text a1 zz.zz
+
+# --- ports and port failures ---------------------------------------------
+# A fake device tree: a converter with its stable link and its description,
+# a modem-class device beside it, a built-in port without a UART.
+usb="$WORK/sys/devices/usb1/1-1"
+mkdir -p "$WORK/dev/serial/by-id" "$WORK/sys/class/tty/ttyS1" "$WORK/sys/class/tty/ttyUSB0" \
+    "$usb/1-1:1.0/ttyUSB0"
+: >"$WORK/dev/ttyUSB0"
+: >"$WORK/dev/ttyACM0"
+: >"$WORK/dev/ttyS1"
+echo 0 >"$WORK/sys/class/tty/ttyS1/type"
+byid="$WORK/dev/serial/by-id/usb-Maker_Conv_SN1-if00-port0"
+ln -s ../../ttyUSB0 "$byid"
+echo 1234 >"$usb/idVendor"
+echo Maker >"$usb/manufacturer"
+echo Conv >"$usb/product"
+echo SN1 >"$usb/serial"
+ln -s "$usb/1-1:1.0/ttyUSB0" "$WORK/sys/class/tty/ttyUSB0/device"
+printf '[SelvarM]\nport.COM7=%s\n' "$byid" >"$WORK/user.conf"
+export SELVAR_DEV_ROOT="$WORK/dev" SELVAR_SYS_ROOT="$WORK/sys"
+tab=$(printf '\t')
+notty="cannot open: not a serial port (Inappropriate ioctl for device)"
+ok "COM1$tab$WORK/dev/ttyUSB0$tab$notty${tab}Maker Conv, serial SN1$tab$byid
+COM7$tab$byid → $WORK/dev/ttyUSB0$tab$notty${tab}Maker Conv, serial SN1$tab$byid
+COM101$tab$WORK/dev/ttyACM0$tab$notty$tab-$tab-" ports
+status 201 read --port COM5 dev
+stderr_has "selvar-tool: Ошибка открытия порта: COM5 → $WORK/dev/ttyUSB4: No such file or directory"
+unset SELVAR_DEV_ROOT SELVAR_SYS_ROOT
+rm -f "$WORK/user.conf"
+status 201 read --port COM100 dev
+stderr_has "Ошибка открытия порта: COM100: no device"
+status 201 check --port /dev/selvar-no-such-port
+stderr_has "Ошибка открытия порта: /dev/selvar-no-such-port: No such file or directory"
+status 64 read --port COM1 --rs485 half dev
+
+# The converter type is the stored one unless --rs485 gives it, and it stays.
+if [ -n "${SELVAR_SIM:-}" ]; then
+    mkfifo "$WORK/conv-line"
+    "$SELVAR_SIM" --modification a1 --pty >"$WORK/conv-line" 2>/dev/null &
+    sim=$!
+    read -r port <"$WORK/conv-line"
+    ok "Селвар" read --port "$port" --rs485 frame dev
+    grep -qix 'rs485type=1' "$WORK/user.conf" || fail "--rs485 frame is stored"
+    ok "Селвар" read --port "$port" dev
+    grep -qix 'rs485type=1' "$WORK/user.conf" || fail "a run without --rs485 keeps the stored type"
+    ok "Селвар" read --port "$port" --rs485 rts dev
+    grep -qix 'rs485type=0' "$WORK/user.conf" || fail "--rs485 rts is stored"
+    kill "$sim" 2>/dev/null
+    wait "$sim" 2>/dev/null
+fi
 
 printf '%d checks, %d failed\n' "$checks" "$failed"
 [ "$failed" -eq 0 ]

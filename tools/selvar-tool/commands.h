@@ -53,8 +53,12 @@ int RunWrite(const Args& args, Io& io);
 int TakeWriteValue(const Args& args, Parameter& p, const std::string& text, Io& io);
 
 // The port options of the link commands (--port, --bps, --parity, --len,
-// --sbit, --alen, --addr) into the port's settings.
+// --sbit, --alen, --addr, --rs485) into the port's settings; the settings
+// not given are the program's defaults, the converter type the stored one.
 void ConfigurePort(const Args& args, Sio& port);
+// Why the port did not open: the failure's text, the port, what it resolved
+// to and the system's reason.
+std::string PortFailureMessage(const Sio& port);
 
 // The device connection.
 int RunCheck(const Args& args, Io& io);

@@ -52,8 +52,7 @@ int RunCheck(const Args& args, Io& io) {
         return kNoDescriptions;
     }
     if (device.Port().Open() != 0) {
-        io.err << "selvar-tool: " << device.Port().portName << ": "
-               << device.Port().LastFailure().text << '\n';
+        io.err << "selvar-tool: " << PortFailureMessage(device.Port()) << '\n';
         return kPortFailed;
     }
     device.RenewOperationStamp();

@@ -158,7 +158,7 @@ bool Connect(CSelvarDoc& doc, const Args& args, Io& io) {
     Sio& port = doc.device().Port();
     ConfigurePort(args, port);
     if (port.Open() != 0) {
-        io.err << "selvar-tool: " << port.portName << ": " << port.LastFailure().text << '\n';
+        io.err << "selvar-tool: " << PortFailureMessage(port) << '\n';
         return false;
     }
     // The end pause is the window user's chance to stop; here Ctrl+C is.

@@ -7,6 +7,7 @@
 #include "description/parameter_table.h"
 #include "description/tree_loader.h"
 #include "link/device_io.h"
+#include "link/port_map.h"
 #include "model/parameter.h"
 #include "platform/text.h"
 
@@ -75,8 +76,7 @@ int RunExchange(const Args& args, Io& io, Direction direction) {
     }
 
     if (device.Port().Open() != 0) {
-        io.err << "selvar-tool: " << device.Port().portName << ": "
-               << device.Port().LastFailure().text << '\n';
+        io.err << "selvar-tool: " << PortFailureMessage(device.Port()) << '\n';
         return kPortFailed;
     }
     device.RenewOperationStamp();
@@ -107,10 +107,15 @@ int RunExchange(const Args& args, Io& io, Direction direction) {
 
 int RunPorts(const Args& args, Io& io) {
     args.ExpectOperands(0, 0, "nothing");
-    std::string list = Sio::ListPorts();
-    if (list.empty()) return Exit::kOk;
-    for (const std::string& name : Split(list, ':'))
-        io.out << name << '\t' << ResolvePortName(name) << '\n';
+    auto field = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+    for (const PortInfo& port : FindPorts()) {
+        std::string path = port.target;
+        if (!port.device.empty() && port.device != port.target) path += " → " + port.device;
+        std::string why = ProbePort(port);
+        io.out << field(port.name) << '\t' << path << '\t'
+               << (why.empty() ? "ok" : "cannot open: " + why) << '\t' << field(port.description)
+               << '\t' << field(port.stablePath) << '\n';
+    }
     return Exit::kOk;
 }
 

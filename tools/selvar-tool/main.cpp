@@ -27,9 +27,15 @@ constexpr OptionDef kParseOptions[] = {
     kHelp, {"--type", true}, {"--decimals", true}, {"--min", true}, {"--max", true}};
 
 // The port and its settings, shared by every command that talks to a device.
-constexpr OptionDef kOperationOptions[] = {
-    kHelp,           {"--port", true}, {"--bps", true},  {"--parity", true},
-    {"--len", true}, {"--sbit", true}, {"--alen", true}, {"--addr", true}};
+constexpr OptionDef kOperationOptions[] = {kHelp,
+                                           {"--port", true},
+                                           {"--bps", true},
+                                           {"--parity", true},
+                                           {"--len", true},
+                                           {"--sbit", true},
+                                           {"--alen", true},
+                                           {"--addr", true},
+                                           {"--rs485", true}};
 
 template <std::size_t N, std::size_t M>
 constexpr std::array<OptionDef, N + M> Join(const OptionDef (&a)[N], const OptionDef (&b)[M]) {
@@ -74,22 +80,25 @@ constexpr Command kCommands[] = {
     {"parlist", "MOD [OUT.html]",
      "the parameter list page (default: parlist.html in the program's home); prints its path",
      kNoOptions, RunParlist},
-    {"ports", "", "the serial ports present, with what each COM name resolves to", kNoOptions,
-     RunPorts},
+    {"ports", "",
+     "every serial port present, one a line: COM name (- for none), what it resolves to,\n"
+     "      ok or why it cannot be opened, the adapter, its stable path",
+     kNoOptions, RunPorts},
     {"read",
      "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
-     "      [--alen 8|11] [--addr N] [--modification MOD] [-v] NAME[:INDEX]",
+     "      [--alen 8|11] [--addr N] [--rs485 rts|frame] [--modification MOD] [-v] NAME[:INDEX]",
      "read one parameter from the device; -v shows the exchange on stderr", kLinkOptions, RunRead},
     {"write",
      "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
-     "      [--alen 8|11] [--addr N] [--modification MOD] [-v] [--raw] NAME[:INDEX] VALUE",
+     "      [--alen 8|11] [--addr N] [--rs485 rts|frame] [--modification MOD] [-v] [--raw]\n"
+     "      NAME[:INDEX] VALUE",
      "write one parameter and print the value the device answered; VALUE is checked as the\n"
      "      tree's editor checks it (its type's text rules and range, ',' read as '.'; the\n"
      "      type and range come from --modification), --raw sends it unchecked",
      kWriteOptions, RunWrite},
     {"check",
      "--port PORT [--bps N] [--parity even|odd|space|mark|none] [--len N] [--sbit 1|1.5|2]\n"
-     "      [--alen 8|11] [--addr N] [--modification MOD] [-v]",
+     "      [--alen 8|11] [--addr N] [--rs485 rts|frame] [--modification MOD] [-v]",
      "check the connection: the device, its modification and firmware; -v shows the reads",
      kLinkOptions, RunCheck},
     {"readall", "MOD --port PORT [link options]",
@@ -134,9 +143,14 @@ constexpr std::string_view kNotes =
 pairs of hex digits; blanks may separate pairs ("61 62 63", "616263").
 Types: float, "STORED DOT", "DEC dot", int16, uint16, byte, bin, DWORD, time,
 datetime, "CLK frm", string, ASCI, name, or enumeration labels separated by ':'.
-Texts are UTF-8. PORT is a COM name (COM3: through the port map of the
-settings, else /dev/ttyUSB2, /dev/ttyACM2 or /dev/ttyS2), a device path, or
-tcp://host:port for a serial-to-Ethernet converter.
+Texts are UTF-8. PORT is a COM name (through the port map of the settings,
+else COM1-COM99 are /dev/ttyUSB0-98, COM101-COM199 /dev/ttyACM0-98 and
+COM201-COM256 /dev/ttyS0-55), a device path, or tcp://host:port for a
+serial-to-Ethernet converter. Link options not given take the program's
+defaults: 9600 bit/s, 8 data bits, no parity, 1 stop bit, 8-bit address 16.
+--rs485 rts|frame: rts switches the adapter's transmitter with RTS and sends
+byte by byte, frame sends the whole frame for adapters that switch themselves;
+the choice is kept in the settings ("RS485type") for later runs.
 
 Exit status:
   0   success
