@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 BUILD_TYPE  ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench test-sanitize test-threads fuzz format clean
+.PHONY: all deps configure build test run bench test-sanitize test-threads fuzz soak format clean
 
 all: build
 
@@ -54,6 +54,11 @@ fuzz:
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_gzip_reader fuzz_parameter_table fuzz_tree fuzz_answer fuzz_svx \
 		fuzz_dbf fuzz_log fuzz_archive_chunks
 	./fuzz/run-fuzzers.sh $(FUZZ_DIR) $(BUILD_DIR)/bin $(FUZZ_SECONDS)
+
+# The tool against a simulated controller on a faulty line, every value it
+# reports checked: SOAK_MINUTES (default 3) long; not part of make test.
+soak: build
+	@./scripts/soak.sh $(BUILD_DIR)/bin
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
