@@ -309,7 +309,7 @@ WRONG_LOG=$W/wrong.txt
 export WRONG_LOG
 : >"$WRONG_LOG"
 
-COMPARED=0 WRONG=0 FAILED=0 SKIPPED=0 CRASHES=0 HANGS=0 COMMANDS=0
+COMPARED=0 WRONG=0 FAILED=0 SKIPPED=0 CRASHES=0 HANGS=0 COMMANDS=0 NO_PORT=0
 EXCHANGES=0 INJECTED=0 SIM_RUNS=0
 declare -A KIND_COUNTS=()
 
@@ -334,7 +334,11 @@ run_tool() {
     if [ "$RC" -eq 124 ] || [ "$RC" -eq 137 ]; then
         HANGS=$((HANGS + 1))
         echo "    hang: selvar-tool $* ($STEP)"
-    elif [ "$RC" -ge 128 ] || [ "$RC" -eq 70 ]; then
+    elif [ "$RC" -eq 201 ]; then
+        # The port was away (an outage took the link): nothing was reported.
+        NO_PORT=$((NO_PORT + 1))
+        echo "    no port: selvar-tool $1 ($STEP)"
+    elif { [ "$RC" -gt 128 ] && [ "$RC" -le 192 ]; } || [ "$RC" -eq 70 ]; then
         CRASHES=$((CRASHES + 1))
         echo "    crash ($RC): selvar-tool $* ($STEP)"
         cp "$W/out" "$W/crash-$COMMANDS.out"
@@ -355,7 +359,7 @@ start_sim() {  # MOD CYCLE
     : >"$W/sim.out"
     "$SIM" --modification "$mod" "${transport[@]}" --state "$W/state-$mod.txt" \
         --dump "$W/dump.txt" --answers "$W/answers.txt" --fault-all "$FAULTS" \
-        --outage-ms 1000:4000 "${outage[@]}" --seed $((SEED + cycle)) ${SOAK_SIM_OPTIONS:-} \
+        --outage-ms 500:2500 "${outage[@]}" --seed $((SEED + cycle)) ${SOAK_SIM_OPTIONS:-} \
         >"$W/sim.out" 2>"$W/sim.err" &
     SIM_PID=$!
     SIM_RUNS=$((SIM_RUNS + 1))
@@ -459,7 +463,8 @@ done
 
 ELAPSED=$(($(date +%s) - START))
 echo
-echo "soak: $cycle cycles in $ELAPSED s, $COMMANDS tool runs, $SIM_RUNS simulator runs"
+echo "soak: $cycle cycles in $ELAPSED s, $COMMANDS tool runs ($NO_PORT found no port)," \
+    "$SIM_RUNS simulator runs"
 echo "exchanges:       $EXCHANGES"
 kinds=""
 for kind in $(printf '%s\n' "${!KIND_COUNTS[@]}" | sort); do
