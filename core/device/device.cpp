@@ -321,7 +321,7 @@ int Device::WriteParameter(Parameter& p, int mode) {
 }
 
 int Device::CompareParameter(Parameter& p) {
-    if (StopRequested()) return kStopped;
+    if (StopRequested()) return kCompareStopped;
     if (p.linearIndex < 0) return kNegativeIndex;
     Parameter copy;
     CopyForExchange(p, copy);

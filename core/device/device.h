@@ -62,6 +62,8 @@ class Device : public DeviceIO, public ParameterDevice {
   public:
     // Results of the per-parameter primitives besides the protocol's own.
     static constexpr int kStopped = -1;
+    // A comparison the stop event prevented: no exchange was made.
+    static constexpr int kCompareStopped = 3;
     static constexpr int kNothingToWrite = 5;
     static constexpr int kNegativeIndex = 6;
 

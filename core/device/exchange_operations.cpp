@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "description/desc_branch.h"
@@ -221,23 +222,19 @@ void ExchangeLoop(Device& d) {
         // A manual-reset event left set would run its operation again and again.
         if (event == &d.readOneEvent) event->ResetEvent();
 
-        bool openedHere = false;
-        if (!d.Port().IsOpen()) {
-            if (!Startup().silent && d.Port().Open() == 0)
-                openedHere = true;
-            else
-                d.stopEvent.Set();
-        }
+        // The port stays open only while an operation that opened it runs;
+        // closed before the window is released, so the launcher returns to
+        // a closed port.
+        std::optional<Sio::Hold> hold;
+        if (!Startup().silent) hold.emplace(d.Port());
+        if (!hold || !hold->Held()) d.stopEvent.Set();
         std::shared_ptr<ProgressWindow> window = RegisteredProgressWindow();
         if (window && !window->Claim()) window.reset();
         const bool windowless = !window;
         const bool idle = d.LinkIdle().Acquire(std::chrono::milliseconds(2000));
         RunOperation(d, event, window.get());
         if (idle) d.LinkIdle().Release();
-        // The port stays open only while an operation that opened it runs;
-        // closed before the window is released, so the launcher returns to
-        // a closed port.
-        if (openedHere && d.Port().IsOpen()) d.Port().Close();
+        hold.reset();
         // Reported once per write, not after every later operation.
         if (!shutdown.IsSet() && OperationState().networkParametersWritten.exchange(false))
             Notifications().NetworkSettingsWritten();

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -45,10 +47,9 @@ struct Worker {
     std::mutex mutex;
     std::condition_variable changed;
     bool released = false;
-    bool done = false;
-    // Set when StopPolling gave up waiting: from then on the thread touches
-    // nothing of the device, which may be gone when it wakes.
-    bool abandoned = false;
+    bool stopped = false;  // no value is handed over any more
+    // The value waiting to be shown, cancelled by the stop.
+    std::shared_ptr<OperativeValueTicket::State> ticket;
 };
 
 void ClearPolling(const std::vector<Parameter*>& params) {
@@ -57,23 +58,20 @@ void ClearPolling(const std::vector<Parameter*>& params) {
         p->StopPollTimer();
 }
 
-void PollOne(Device& device, Parameter& p, const std::atomic<bool>* stop) {
-    {
-        std::lock_guard<std::mutex> lock(FlagLock());
-        if (!p.polling) return;
-    }
-    device.exchange_parameter(Direction::Read, p);
-    // A stopping caller may be the thread that would handle the notice.
-    if (stop && stop->load()) return;
-    Notifications().OperativeValueRead(p);
+bool StillPolling(const Parameter& p) {
+    std::lock_guard<std::mutex> lock(FlagLock());
+    return p.polling;
 }
 
 }  // namespace
 
 struct Device::PollingThreads {
-    std::atomic<bool> stop{false};
+    // The polling threads' own stop: it ends their waits and their exchanges
+    // (through Sio::ThreadAbort) and leaves the exchange thread alone.
+    Event stop{Event::Reset::Manual};
     std::shared_ptr<Worker> scan = std::make_shared<Worker>();
     std::shared_ptr<Worker> second = std::make_shared<Worker>();
+    std::atomic<std::uint64_t> missed{0};
 };
 
 namespace {
@@ -86,6 +84,21 @@ void Release(Worker& w) {
     w.changed.notify_all();
 }
 
+// Hands the value to the main window and waits until it was shown, or until
+// the polling stops.
+void HandOver(Worker& w, Parameter& p) {
+    auto ticket = std::make_shared<OperativeValueTicket::State>(p);
+    {
+        std::lock_guard<std::mutex> lock(w.mutex);
+        if (w.stopped) return;
+        w.ticket = ticket;
+    }
+    Notifications().OperativeValueReady(OperativeValueTicket(ticket));
+    ticket->Wait();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.ticket.reset();
+}
+
 void RunWorker(Device& device, std::shared_ptr<Device::PollingThreads> state,
                std::shared_ptr<Worker> self) {
     Worker& w = *self;
@@ -95,48 +108,66 @@ void RunWorker(Device& device, std::shared_ptr<Device::PollingThreads> state,
         w.changed.wait(lock, [&] { return w.released; });
     }
     if (w.scan) Release(*state->second);
+    Sio::ThreadAbort abort(state->stop);
 
+    constexpr std::size_t kFirstTimer = 2;
     std::vector<pollfd> fds;
+    fds.push_back({state->stop.Fd(), POLLIN, 0});
     fds.push_back({device.Port().ShutdownEvent().Fd(), POLLIN, 0});
     for (PeriodicTimer* t : w.timers)
         fds.push_back({t->Fd(), POLLIN, 0});
 
-    while (!state->stop.load()) {
+    // Expired timers are served in the order they expired, so that no
+    // parameter starves when the line cannot keep up with every period.
+    const std::size_t count = w.timers.size();
+    std::deque<std::size_t> ready;
+    std::vector<char> queued(count, 0);
+    std::size_t rotate = 0;  // where the scan of a poll's results starts
+    for (;;) {
         for (pollfd& f : fds)
             f.revents = 0;
-        int n = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), -1);
+        int n = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), ready.empty() ? -1 : 0);
         if (n < 0) {
             // A failing wait must not turn into a busy loop in either thread.
             if (errno != EINTR) std::this_thread::sleep_for(50ms);
             continue;
         }
-        if (fds[0].revents) break;  // link shutdown (manual reset: stays set)
-        for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (fds[i].revents && w.timers[i - 1]->Consume()) {
-                PollOne(device, *w.waited[i - 1], &state->stop);
-                break;
+        if (fds[0].revents || fds[1].revents) break;  // both manual reset: they stay set
+        for (std::size_t k = 0; k < count; ++k) {
+            std::size_t i = (rotate + k) % count;
+            if (!fds[kFirstTimer + i].revents || !w.timers[i]->Consume()) continue;
+            if (queued[i]) {
+                ++state->missed;  // expired again before the line got to it
+                continue;
             }
+            queued[i] = 1;
+            ready.push_back(i);
         }
+        if (ready.empty()) continue;
+        std::size_t i = ready.front();
+        ready.pop_front();
+        queued[i] = 0;
+        rotate = i + 1;
+        Parameter& p = *w.waited[i];
+        if (!StillPolling(p)) continue;
+        device.exchange_parameter(Direction::Read, p);
+        if (state->stop.IsSet()) break;
+        HandOver(w, p);
     }
-
-    std::lock_guard<std::mutex> lock(w.mutex);
-    if (!w.abandoned) ClearPolling(w.params);
-    w.done = true;
-    w.changed.notify_all();
 }
 
-// Joins the thread when it ends within limit, else abandons it.
-void WaitOrAbandon(Worker& w, std::chrono::milliseconds limit) {
-    if (!w.thread.joinable()) return;
-    std::unique_lock<std::mutex> lock(w.mutex);
-    if (w.changed.wait_for(lock, limit, [&] { return w.done; })) {
-        lock.unlock();
-        w.thread.join();
-        return;
+// Stops one thread: no value is handed over from now on, the one waiting
+// to be shown is cancelled, and the thread, whose waits and exchanges the
+// stop event ends, is joined.
+void StopWorker(Worker& w) {
+    {
+        std::lock_guard<std::mutex> lock(w.mutex);
+        w.stopped = true;
+        w.released = true;
+        if (w.ticket) w.ticket->Cancel();
     }
-    w.abandoned = true;
-    lock.unlock();
-    w.thread.detach();
+    w.changed.notify_all();
+    if (w.thread.joinable()) w.thread.join();
     ClearPolling(w.params);
 }
 
@@ -174,9 +205,8 @@ int StartPolling(Device& device, const DescBranch& operativeRoot) {
     try {
         state->scan->thread = std::thread(RunWorker, std::ref(device), state, state->scan);
     } catch (const std::system_error&) {
-        state->stop = true;
-        Release(*state->second);
-        if (state->second->thread.joinable()) state->second->thread.join();
+        state->stop.Set();
+        StopWorker(*state->second);
         ShowMessage(Polling::kThreadFailure, "Error", MessageIcon::Error);
         return 1;
     }
@@ -188,14 +218,18 @@ int StartPolling(Device& device, const DescBranch& operativeRoot) {
 int StopPolling(Device& device, const std::function<void()>& stopExchange) {
     std::shared_ptr<Device::PollingThreads> state = std::move(device.pollingThreads);
     device.pollingThreads.reset();
-    Event& shutdown = device.Port().ShutdownEvent();
-    if (state) state->stop = true;
-    shutdown.Set();
-    if (state) WaitOrAbandon(*state->second, Polling::kSecondThreadLimit);
+    if (state) {
+        state->stop.Set();
+        StopWorker(*state->second);
+    }
     if (stopExchange) stopExchange();
-    if (state) WaitOrAbandon(*state->scan, Polling::kScanChecks * Polling::kScanCheckInterval);
-    shutdown.ResetEvent();
+    if (state) StopWorker(*state->scan);
+    if (stopExchange) device.Port().ShutdownEvent().ResetEvent();
     return 1;
+}
+
+std::uint64_t MissedPolls(const Device& device) {
+    return device.pollingThreads ? device.pollingThreads->missed.load() : 0;
 }
 
 bool PollingThreadsRunning(const Device& device) {
@@ -214,7 +248,9 @@ int PollingThreadOf(const Device& device, const Parameter& p) {
 }
 
 void PollParameter(Device& device, Parameter& p) {
-    PollOne(device, p, nullptr);
+    if (!StillPolling(p)) return;
+    device.exchange_parameter(Direction::Read, p);
+    Notifications().OperativeValueRead(p);
 }
 
 int StartParameterPolling(Parameter& p) {

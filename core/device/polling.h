@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -14,11 +15,6 @@ namespace Polling {
 constexpr int kPerThread = 63;
 constexpr int kMaxPolled = 2 * kPerThread;
 constexpr int kMinPeriodMs = 1000;
-
-// How long StopPolling waits for each thread before it abandons it.
-constexpr std::chrono::milliseconds kSecondThreadLimit{5000};
-constexpr std::chrono::milliseconds kScanCheckInterval{100};
-constexpr int kScanChecks = 8;
 
 constexpr const char* kThreadFailure =
     "Не могу запустить поток (ScanThread), необходимый для работы сканеров";
@@ -36,13 +32,17 @@ constexpr const char* kRefusedWhilePolling =
 // 0, or 1 with an error box when ScanThread could not be created.
 int StartPolling(Device& device, const DescBranch& operativeRoot);
 
-// Signals the link shutdown event, waits for the second thread (5 s) and
-// ScanThread (about 0.8 s); stopExchange (when given) runs between the two,
-// while the event is still signalled. A thread that does not end in time
-// (a notification handler that does not return) is abandoned: it touches
-// nothing of the device any more. Every parameter of both sets stops
-// polling; the event is reset at the end. Returns 1.
+// Stops both polling threads: their own stop event ends their waits and the
+// exchange under way (the exchange thread is not disturbed), a value waiting
+// to be shown is dropped, and each thread is joined: none outlives the table
+// it polls. stopExchange (when given) runs between the two, and the link
+// shutdown event is reset after it. Every parameter of both sets stops
+// polling. Returns 1.
 int StopPolling(Device& device, const std::function<void()>& stopExchange = {});
+
+// Timer expiries that found their parameter still waiting for the line: the
+// line cannot keep up with the periods asked for. 0 without polling threads.
+std::uint64_t MissedPolls(const Device& device);
 
 // True while the polling threads of the device exist.
 bool PollingThreadsRunning(const Device& device);

@@ -5,6 +5,7 @@
 
 #include "link/frame.h"
 #include "model/parameter.h"
+#include "platform/codepage.h"
 #include "platform/text.h"
 #include "platform/ui_services.h"
 
@@ -92,8 +93,13 @@ void SetBadAnswers() {
     Outcome::Set(Outcome::kBadAnswers);
 }
 
-char Printable(std::uint8_t c) {
-    return c < 32 ? '.' : static_cast<char>(c);
+// A data byte as the device's code page shows it, so that the log stays
+// UTF-8; "." for control codes and the one code 1251 leaves empty.
+std::string Printable(std::uint8_t c) {
+    if (c < 32 || c == 0x7F || c == 0x98) return ".";
+    std::string out;
+    AppendCp1251Char(out, c);
+    return out;
 }
 
 float BigEndianFloat(const std::uint8_t* d) {
@@ -113,8 +119,58 @@ std::string protocol_error_text(std::uint8_t code) {
 DeviceIO::DeviceIO() = default;
 DeviceIO::~DeviceIO() = default;
 
+namespace {
+
+// The linear index an answer carries back in its last two data bytes.
+std::optional<std::uint16_t> AnswerIndex(const ParsedAnswer& a) {
+    if (a.dataLength < 2) return std::nullopt;
+    const std::uint8_t* d = a.Data() + a.dataLength - 2;
+    return static_cast<std::uint16_t>((d[0] << 8) | d[1]);
+}
+
+}  // namespace
+
+bool DeviceIO::RequestKey::Matches(std::uint16_t answerHash,
+                                   std::optional<std::uint16_t> answerIndex) const {
+    return hash == answerHash && (!index || answerIndex == index);
+}
+
+bool DeviceIO::AcceptAnswer(std::string_view line, std::string_view request, bool read,
+                            const RequestKey& current) {
+    auto drop = [this] {
+        ++lateAnswers_;
+        return false;
+    };
+    // A read request echoed back (a converter or a line that echoes): a real
+    // answer to a read carries data the request has not. A write may be
+    // answered with its own bytes, so its echo cannot be told apart.
+    if (read && line == request) return drop();
+    ParsedAnswer a;
+    // A damaged frame is reported as such by the caller.
+    if (parse_answer(line, a) != AnswerStatus::Ok) return true;
+    if (a.nameHash == kHashNErr) return true;
+    const std::optional<std::uint16_t> index = AnswerIndex(a);
+    if (current.Matches(a.nameHash, index)) {
+        // Answers are not required to carry the address asked; but one that
+        // carries the address of another request for this name answers that.
+        const int address =
+            port_.addressLength == 11 ? (a.bytes[0] << 3) | (a.bytes[1] >> 5) : a.bytes[0];
+        if (address == current.address || current.address == 255) return true;
+        for (const RequestKey& k : recent_)
+            if (k.address == address && k.Matches(a.nameHash, index)) return drop();
+        return true;
+    }
+    // Our name with another index can only answer another request.
+    if (a.nameHash == current.hash) return drop();
+    for (const RequestKey& k : recent_)
+        if (k.address >= 0 && k.Matches(a.nameHash, index)) return drop();
+    // Nobody here asked for it: another master on the line, reported as such.
+    return true;
+}
+
 DeviceIO::Transaction DeviceIO::transact(const std::uint8_t* data, std::size_t count, bool read,
-                                         std::uint16_t nameHash, int addressOffset) {
+                                         std::uint16_t nameHash, int addressOffset,
+                                         std::optional<std::uint16_t> linearIndex) {
     Transaction t;
     LineFrame request;
     if (!build_request(port_.deviceAddress, addressOffset, port_.addressLength, read, nameHash,
@@ -122,13 +178,21 @@ DeviceIO::Transaction DeviceIO::transact(const std::uint8_t* data, std::size_t c
         t.error = kBadSettingsText;
         return t;
     }
+    const RequestKey key{
+        addressOffset == kFixedAddressOffset ? 255 : port_.deviceAddress + addressOffset, nameHash,
+        linearIndex};
     char answer[kAnswerBufferSize];
     std::size_t received = 0;
     {
         std::lock_guard<std::mutex> lock(exchangeLock_);
+        recent_[recentNext_] = key;
+        recentNext_ = (recentNext_ + 1) % recent_.size();
+        const AnswerFilter accept = [&](std::string_view line) {
+            return AcceptAnswer(line, request.View(), read, key);
+        };
         int noAnswer = 0, lineErrors = 0, lostStart = 0;
         for (;;) {
-            int r = port_.Exchange(request.chars, request.length, answer, received);
+            int r = port_.Exchange(request.chars, request.length, answer, received, accept);
             // The device does not acknowledge "APLY": one send, whatever comes back.
             if (nameHash == kHashAply) {
                 if (Outcome::Flags() & Outcome::kNoAnswer) SetBadAnswers();
@@ -181,16 +245,16 @@ DeviceIO::Transaction DeviceIO::transact(const std::uint8_t* data, std::size_t c
 
 int DeviceIO::transact_logged(const std::uint8_t* data, std::size_t count, bool read,
                               std::uint16_t nameHash, int addressOffset, Transaction& answer,
-                              ExchangeLog* log) {
-    answer = transact(data, count, read, nameHash, addressOffset);
+                              ExchangeLog* log, std::optional<std::uint16_t> linearIndex) {
+    answer = transact(data, count, read, nameHash, addressOffset, linearIndex);
     if (!answer.ok)
         return answer.count > 0 && answer.data[0] == 0x33 ? ExchangeCode::kAccessDenied
                                                           : ExchangeCode::kFailed;
     if (log) {
         for (std::size_t i = 0; i < answer.count; ++i)
-            log->push_back(Format("<< Ответ: #%2i : %03i = 0x%02hx (%c)", static_cast<int>(i),
+            log->push_back(Format("<< Ответ: #%2i : %03i = 0x%02hx (%s)", static_cast<int>(i),
                                   answer.data[i], static_cast<unsigned short>(answer.data[i]),
-                                  Printable(answer.data[i])));
+                                  Printable(answer.data[i]).c_str()));
         log->push_back(Format("Инф-ная часть квитанции ответа имеет размер %1i байт.",
                               static_cast<int>(answer.count)));
     }
@@ -307,21 +371,31 @@ int DeviceIO::WriteAccessCode() {
 
 bool DeviceIO::PauseBetweenAttempts() {
     int ms = GetLinkPauses().betweenAttemptsMs;
-    if (ms <= 0) return !port_.ShutdownEvent().IsSet();
-    return !port_.ShutdownEvent().Wait(std::chrono::milliseconds(ms));
+    if (ms <= 0 || port_.Stopping()) return !port_.Stopping();
+    Event* abort = Sio::ThreadAbort::Current();
+    Event& shutdown = port_.ShutdownEvent();
+    return !WaitAny({&shutdown, abort ? abort : &shutdown}, std::chrono::milliseconds(ms));
 }
 
 int DeviceIO::PlainExchange(Direction direction, Parameter& p, ExchangeLog* log) {
     if (Startup().noPort) return ExchangeCode::kOk;
-    bool openedHere = false;
-    if (!port_.IsOpen()) {
-        port_.Open();
-        openedHere = port_.IsOpen();
-    }
+    // Held open for the whole exchange, retries included, whatever other
+    // threads open or close meanwhile.
+    Sio::Hold hold(port_);
     const bool write = direction == Direction::Write;
     int result = ExchangeCode::kOk;
     for (int attempt = 1;; ++attempt) {
         p.error.clear();
+        // A port that cannot be opened is no connection, like a device that
+        // is silent, and gets the same attempts: an adapter plugged back in
+        // meanwhile carries on.
+        if (!hold.Ensure()) {
+            SetNoAnswer();
+            p.error = kTimeoutText;
+            result = ExchangeCode::kFailed;
+            if (attempt < kAttempts && PauseBetweenAttempts()) continue;
+            break;
+        }
         std::uint8_t data[MyConverter::kMaxRawData] = {};
         int count = 0;
         if (write) {
@@ -358,12 +432,15 @@ int DeviceIO::PlainExchange(Direction direction, Parameter& p, ExchangeLog* log)
         if (log) {
             log->push_back(Format("Размер инф-ой части посылки %i байт.", count));
             for (int i = 0; i < count; ++i)
-                log->push_back(Format(">> Посылка: #%2i : %03i = 0x%02X (%c)", i, data[i], data[i],
-                                      Printable(data[i])));
+                log->push_back(Format(">> Посылка: #%2i : %03i = 0x%02X (%s)", i, data[i], data[i],
+                                      Printable(data[i]).c_str()));
         }
         Transaction answer;
-        result = transact_logged(data, static_cast<std::size_t>(count), !write, p.Hash(),
-                                 p.deviceAddress, answer, log);
+        result = transact_logged(
+            data, static_cast<std::size_t>(count), !write, p.Hash(), p.deviceAddress, answer, log,
+            p.hasLinearIndex
+                ? std::optional<std::uint16_t>(static_cast<std::uint16_t>(p.linearIndex))
+                : std::nullopt);
         if (!answer.ok) p.error = answer.error;
         p.rawLength = static_cast<std::uint8_t>(answer.count);
         std::memcpy(p.rawData.data(), answer.data, answer.count);
@@ -394,7 +471,6 @@ int DeviceIO::PlainExchange(Direction direction, Parameter& p, ExchangeLog* log)
         }
         break;
     }
-    if (openedHere) port_.Close();
     return result;
 }
 

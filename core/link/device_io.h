@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,13 +51,15 @@ class DeviceIO {
         std::string error;
     };
     // One request and its answer, with resends on silence, line errors and a
-    // lost start of frame.
+    // lost start of frame. An indexed request names its linear index (the last
+    // two data bytes), so that an answer carrying another index is refused.
     Transaction transact(const std::uint8_t* data, std::size_t count, bool read,
-                         std::uint16_t nameHash, int addressOffset);
+                         std::uint16_t nameHash, int addressOffset,
+                         std::optional<std::uint16_t> linearIndex = std::nullopt);
     // transact with the result code, the answer logged into `log` when given.
     int transact_logged(const std::uint8_t* data, std::size_t count, bool read,
                         std::uint16_t nameHash, int addressOffset, Transaction& answer,
-                        ExchangeLog* log);
+                        ExchangeLog* log, std::optional<std::uint16_t> linearIndex = std::nullopt);
     // Reads or writes one parameter, composite ones through their partners.
     int exchange_parameter(Direction direction, Parameter& p, ExchangeLog* log = nullptr);
 
@@ -71,7 +76,24 @@ class DeviceIO {
     Elements::NetRS485prg& ProgramSettings() { return settings_; }
     Semaphore& LinkIdle() { return linkIdle_; }
 
+    // Answers dropped because they belonged to an earlier request (late
+    // answers, echoes of the request): a sign of a slow device or converter.
+    std::uint64_t LateAnswers() const { return lateAnswers_.load(); }
+
   private:
+    // What identifies a request's answer: the address it went to, the name
+    // hash and, for an indexed parameter, the linear index carried back.
+    struct RequestKey {
+        int address = -1;
+        std::uint16_t hash = 0;
+        std::optional<std::uint16_t> index;
+        bool Matches(std::uint16_t answerHash, std::optional<std::uint16_t> answerIndex) const;
+    };
+    // Whether a received line may be the answer to `current`; false for an
+    // echo of the request and for what can be shown to answer another request.
+    bool AcceptAnswer(std::string_view line, std::string_view request, bool read,
+                      const RequestKey& current);
+
     int PlainExchange(Direction direction, Parameter& p, ExchangeLog* log);
     int PackedHalf(Direction direction, Parameter& p, ExchangeLog* log);
     int ScaledReading(Direction direction, Parameter& p, ExchangeLog* log);
@@ -85,6 +107,11 @@ class DeviceIO {
     OperationStamp stamp_{};
     std::mutex exchangeLock_;
     Semaphore linkIdle_{1, 1};
+    // The last requests sent (under the exchange lock), to tell a late answer
+    // from a foreign one.
+    std::array<RequestKey, 16> recent_{};
+    std::size_t recentNext_ = 0;
+    std::atomic<std::uint64_t> lateAnswers_{0};
 };
 
 // The text of a device error code ("n.Err" answer); "" for codes not in the table.

@@ -1,6 +1,8 @@
 #include "link/sio.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "link/frame.h"
 #include "link/sio_channels.h"
 #include "platform/settings_store.h"
 #include "platform/text.h"
@@ -36,14 +39,56 @@ int EnvMs(const char* name, int fallback) {
 using Clock = std::chrono::steady_clock;
 
 // The direction of an RS-485 adapter must not switch back before the last
-// character has left, and sleeping is far too coarse for a character time.
-void BusyWait(double milliseconds) {
-    auto end = Clock::now() + std::chrono::duration<double, std::milli>(milliseconds);
-    while (Clock::now() < end) {
+// character has left. Spinning for every character kept a core busy all day,
+// so the wait sleeps to just short of the deadline and spins only the rest;
+// deadlines are counted from the frame's start, so a late wake-up is never
+// added to the next character's wait.
+constexpr auto kSpinTail = std::chrono::microseconds(40);
+
+void WaitUntil(Clock::time_point deadline) {
+    auto sleepUntil = deadline - kSpinTail;
+    if (Clock::now() < sleepUntil) {
+        auto since =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(sleepUntil.time_since_epoch());
+        timespec ts{};
+        ts.tv_sec = static_cast<time_t>(since.count() / 1000000000);
+        ts.tv_nsec = static_cast<long>(since.count() % 1000000000);
+        // steady_clock is CLOCK_MONOTONIC on Linux.
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+    }
+    while (Clock::now() < deadline) {
     }
 }
 
+// The default timer slack (50 us) would make every character's sleep late by
+// half a character at 115200 bit/s.
+void TightenTimerSlack() {
+    thread_local bool done = false;
+    if (done) return;
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    done = true;
+}
+
+thread_local Event* tAbort = nullptr;
+
 }  // namespace
+
+Sio::ThreadAbort::ThreadAbort(Event& abort) : previous_(tAbort) {
+    tAbort = &abort;
+}
+
+Sio::ThreadAbort::~ThreadAbort() {
+    tAbort = previous_;
+}
+
+Event* Sio::ThreadAbort::Current() {
+    return tAbort;
+}
+
+bool Sio::Stopping() {
+    return shutdown_.IsSet() || (tAbort && tAbort->IsSet());
+}
 
 LinkPauses GetLinkPauses() {
     int after = gAfterAnswerMs.load();
@@ -80,12 +125,25 @@ LineTiming ComputeLineTiming(int speed, int parityCode, int stopBitsCode) {
 Sio::Sio() = default;
 
 Sio::~Sio() {
-    if (IsOpen()) Close();
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (channel_) CloseLocked();
+    }
     SettingsStore::Instance().WriteNumber("RS485type", transmissionMode != 0 ? 1 : 0);
 }
 
 bool Sio::IsOpen() const {
-    return channel_ != nullptr;
+    return open_.load();
+}
+
+bool Sio::IsWanted() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return channel_ != nullptr || lost_;
+}
+
+PortFailure Sio::LastFailure() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return failure_;
 }
 
 int Sio::Fail(int code, const char* text) {
@@ -93,13 +151,21 @@ int Sio::Fail(int code, const char* text) {
     // A half-configured port is worse than a closed one: the next exchange
     // would talk through it with the wrong settings.
     channel_.reset();
+    open_ = false;
     return code;
 }
 
 int Sio::Open() {
+    std::lock_guard<std::mutex> lock(lock_);
+    lost_ = false;
+    heldOpen_ = false;
+    return OpenLocked();
+}
+
+int Sio::OpenLocked() {
     failure_ = {};
     channel_.reset();
-    reopen_ = false;
+    open_ = false;
     std::string target = ResolvePortName(portName);
     ChannelOpenResult opened = target.rfind("tcp://", 0) == 0
                                    ? OpenTcpChannel(target.substr(6), shutdown_)
@@ -126,25 +192,65 @@ int Sio::Open() {
     answerWait = t.answerWait;
     channel_->PurgeSend();
     channel_->PurgeReceive();
+    open_ = true;
     return 0;
 }
 
-int Sio::Close() {
-    if (!channel_) return -2;
-    if (!channel_->PurgeSend() || !channel_->PurgeReceive()) return -1;
+void Sio::CloseLocked() {
     channel_.reset();
-    reopen_ = false;
+    open_ = false;
+    lost_ = false;
+    heldOpen_ = false;
+}
+
+int Sio::Close() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!channel_) {
+        // A vanished adapter is forgotten too: nobody wants the port now.
+        bool wasLost = lost_;
+        lost_ = false;
+        heldOpen_ = false;
+        return wasLost ? 0 : -2;
+    }
+    if (!channel_->PurgeSend() || !channel_->PurgeReceive()) return -1;
+    CloseLocked();
     return 0;
 }
 
 int Sio::Purge() {
+    std::lock_guard<std::mutex> lock(lock_);
     if (!channel_) return -2;
     return channel_->PurgeSend() && channel_->PurgeReceive() ? 0 : -1;
 }
 
+Sio::Hold::Hold(Sio& port) : port_(port) {
+    Ensure();
+}
+
+bool Sio::Hold::Ensure() {
+    std::lock_guard<std::mutex> lock(port_.lock_);
+    if (!held_) {
+        held_ = true;
+        ++port_.holds_;
+    }
+    if (!port_.channel_ && !port_.lost_) {
+        wanted_ = port_.OpenLocked() == 0;
+        if (wanted_) port_.heldOpen_ = true;
+        return wanted_;
+    }
+    return wanted_ = true;
+}
+
+Sio::Hold::~Hold() {
+    if (!held_) return;
+    std::lock_guard<std::mutex> lock(port_.lock_);
+    if (--port_.holds_ == 0 && port_.heldOpen_) port_.CloseLocked();
+}
+
 void Sio::DropChannel() {
     channel_.reset();
-    reopen_ = true;
+    open_ = false;
+    lost_ = true;
 }
 
 int Sio::SendFrame(const char* request, std::size_t count) {
@@ -159,36 +265,44 @@ int Sio::SendFrame(const char* request, std::size_t count) {
             }
             if (w < 0 && errno == EINTR) continue;
             if (w < 0 && errno != EAGAIN) return ExchangeResult::kTimeout;
-            auto which = WaitAnyOrFd({&shutdown_}, fd, POLLOUT, std::nullopt);
-            if (!which || *which == 0) return ExchangeResult::kStopped;
+            Event* abort = tAbort ? tAbort : &shutdown_;
+            auto which = WaitAnyOrFd({&shutdown_, abort}, fd, POLLOUT, std::nullopt);
+            if (!which || *which < 2) return ExchangeResult::kStopped;
         }
         return ExchangeResult::kAnswered;
     };
     if (transmissionMode != 0) return writeAll(request, count);
+    TightenTimerSlack();
     channel_->SetRts(true);
     int result = ExchangeResult::kAnswered;
+    const auto perCharacter = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(characterTime));
+    const auto start = Clock::now();
     for (std::size_t i = 0; i < count && result == ExchangeResult::kAnswered; ++i) {
         result = writeAll(request + i, 1);
-        if (result == ExchangeResult::kAnswered) BusyWait(characterTime);
+        if (result == ExchangeResult::kAnswered)
+            WaitUntil(start + perCharacter * static_cast<long>(i + 1));
     }
     // The transmitter is released even when the send was cut short.
-    if (channel_) channel_->SetRts(false);
+    channel_->SetRts(false);
     return result;
 }
 
-int Sio::ReceiveAnswer(char* answer, std::size_t& received) {
+int Sio::ReceiveAnswer(char* answer, std::size_t& received, const AnswerFilter& accept) {
     int fd = channel_->Fd();
     bool marks = channel_->MarksLineErrors();
-    char got[kAnswerBufferSize];
+    // Room for a whole answer plus whatever stray line came before it.
+    char got[4 * kAnswerBufferSize];
     std::size_t kept = 0;
     bool pendingFF = false;  // an escape byte waits for its partner
     auto deadline = Clock::now() + std::chrono::milliseconds(answerWait);
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() < 0) left = std::chrono::milliseconds(0);
-        auto which = WaitAnyOrFd({&shutdown_}, fd, POLLIN, left);
+        Event* abort = tAbort ? tAbort : &shutdown_;
+        auto which = WaitAnyOrFd({&shutdown_, abort}, fd, POLLIN, left);
         if (!which) return ExchangeResult::kTimeout;
-        if (*which == 0) return ExchangeResult::kStopped;
+        if (*which < 2) return ExchangeResult::kStopped;
         char chunk[256];
         ssize_t n = read(fd, chunk, sizeof chunk);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -197,7 +311,6 @@ int Sio::ReceiveAnswer(char* answer, std::size_t& received) {
             DropChannel();
             return ExchangeResult::kTimeout;
         }
-        bool sawEnd = false;
         for (ssize_t i = 0; i < n; ++i) {
             auto c = static_cast<unsigned char>(chunk[i]);
             if (marks && pendingFF) {
@@ -207,31 +320,43 @@ int Sio::ReceiveAnswer(char* answer, std::size_t& received) {
                 pendingFF = true;
                 continue;
             }
-            if (kept < kAnswerBufferSize) got[kept++] = static_cast<char>(c);
-            if (c == '\r') sawEnd = true;
+            if (kept < sizeof got) got[kept++] = static_cast<char>(c);
+            if (c != '\r') continue;
+            // A whole line: the frame starts at its last '#', whatever noise
+            // came before it.
+            std::string_view line(got, kept);
+            std::size_t start = line.rfind(kFrameStart);
+            std::string_view frame = start == std::string_view::npos ? line : line.substr(start);
+            if (start != std::string_view::npos && accept && !accept(frame)) {
+                ++dropped_;
+                kept = 0;
+                continue;
+            }
+            received = std::min(frame.size(), kAnswerBufferSize);
+            std::memcpy(answer, frame.data(), received);
+            int pause = GetLinkPauses().afterAnswerMs;
+            if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+            return ExchangeResult::kAnswered;
         }
-        if (!sawEnd) continue;
-        std::memcpy(answer, got, kept);
-        const char* cr = static_cast<const char*>(std::memchr(got, '\r', kept));
-        received = cr ? static_cast<std::size_t>(cr - got) + 1 : kept;
-        int pause = GetLinkPauses().afterAnswerMs;
-        if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-        return ExchangeResult::kAnswered;
     }
 }
 
-int Sio::Exchange(const char* request, std::size_t count, char* answer, std::size_t& received) {
+int Sio::Exchange(const char* request, std::size_t count, char* answer, std::size_t& received,
+                  const AnswerFilter& accept) {
     received = 0;
     std::memset(answer, 0, kAnswerBufferSize);
-    if (shutdown_.IsSet()) return ExchangeResult::kStopped;
+    if (Stopping()) return ExchangeResult::kStopped;
+    std::lock_guard<std::mutex> lock(lock_);
     if (!channel_) {
-        if (!reopen_) return ExchangeResult::kStopped;
+        if (!lost_) return ExchangeResult::kStopped;
         // The adapter was unplugged: try it again, and report no answer while it is away.
-        if (Open() != 0) {
-            reopen_ = true;
+        if (OpenLocked() != 0) {
+            lost_ = true;
             return ExchangeResult::kTimeout;
         }
+        lost_ = false;
     }
+    // Whatever arrived between requests answers none of ours.
     channel_->PurgeReceive();
     int sent = SendFrame(request, count);
     if (sent == ExchangeResult::kTimeout) {
@@ -239,5 +364,5 @@ int Sio::Exchange(const char* request, std::size_t count, char* answer, std::siz
         return sent;
     }
     if (sent != ExchangeResult::kAnswered) return sent;
-    return ReceiveAnswer(answer, received);
+    return ReceiveAnswer(answer, received, accept);
 }

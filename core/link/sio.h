@@ -1,10 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/event.h"
@@ -60,6 +63,13 @@ class SioChannel {
     virtual bool MarksLineErrors() const = 0;
 };
 
+// Decides whether a received line ('#' .. CR) answers the request just sent;
+// a line it refuses is dropped and the wait for the answer goes on.
+using AnswerFilter = std::function<bool(std::string_view line)>;
+
+// Every member may be called from any thread: one lock keeps the channel
+// alive and unshared for the whole of an exchange, an open or a close, so a
+// thread that reopens the port never pulls the channel from under another.
 class Sio {
   public:
     Sio();
@@ -73,17 +83,63 @@ class Sio {
     int Close();
     // -2 not open, 0 purged, -1 failed.
     int Purge();
+    // The channel is there now (a vanished adapter is not open, though it is
+    // still wanted: see IsWanted).
     bool IsOpen() const;
+    // Open, or lost while open and to be opened again by the next exchange.
+    bool IsWanted() const;
+
+    // Keeps the port open for the life of the hold: opens it when nobody has,
+    // and closes it again when the last hold that opened it ends. A port the
+    // program opened itself, or one that vanished, is left as it is.
+    class Hold {
+      public:
+        explicit Hold(Sio& port);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+        // Tries the open again when it failed; true when the port is wanted now.
+        bool Ensure();
+        // The result of the last attempt to open.
+        bool Held() const { return wanted_; }
+
+      private:
+        Sio& port_;
+        bool held_ = false;
+        bool wanted_ = false;
+    };
 
     // Sends `request` and reads the answer up to CR into answer (room for
-    // kAnswerBufferSize characters). received gets the count.
-    int Exchange(const char* request, std::size_t count, char* answer, std::size_t& received);
+    // kAnswerBufferSize characters). received gets the count. Lines the
+    // filter refuses are dropped (see DroppedLines) and the wait goes on.
+    int Exchange(const char* request, std::size_t count, char* answer, std::size_t& received,
+                 const AnswerFilter& accept = {});
+
+    // Lines dropped since the port was created: late answers, echoes, noise.
+    std::uint64_t DroppedLines() const { return dropped_.load(); }
 
     // COM names that resolve to something present, joined by ':'.
     static std::string ListPorts();
 
-    const PortFailure& LastFailure() const { return failure_; }
+    PortFailure LastFailure() const;
     Event& ShutdownEvent() { return shutdown_; }
+
+    // While it lives, `abort` ends the calling thread's port waits as the
+    // link shutdown event does, so that one thread (a polling thread being
+    // stopped) can be stopped while the others' exchanges go on.
+    class ThreadAbort {
+      public:
+        explicit ThreadAbort(Event& abort);
+        ~ThreadAbort();
+        ThreadAbort(const ThreadAbort&) = delete;
+        ThreadAbort& operator=(const ThreadAbort&) = delete;
+        static Event* Current();
+
+      private:
+        Event* previous_;
+    };
+    // The link shutdown event or the calling thread's abort event is set.
+    bool Stopping();
 
     // Settings; they take effect at the next Open.
     int transmissionMode = 0;  // 0: RTS switched, byte by byte; else whole frame
@@ -103,13 +159,20 @@ class Sio {
 
   private:
     int Fail(int code, const char* text);
+    int OpenLocked();
+    void CloseLocked();
     int SendFrame(const char* request, std::size_t count);
-    int ReceiveAnswer(char* answer, std::size_t& received);
+    int ReceiveAnswer(char* answer, std::size_t& received, const AnswerFilter& accept);
     void DropChannel();
 
+    mutable std::mutex lock_;
     std::unique_ptr<SioChannel> channel_;
-    bool reopen_ = false;  // the channel vanished; open again on the next exchange
+    std::atomic<bool> open_{false};  // channel_ is set; read without the lock
+    bool lost_ = false;              // the channel vanished; open again on the next exchange
+    bool heldOpen_ = false;          // opened by holds, closed by the last of them
+    int holds_ = 0;
     PortFailure failure_;
+    std::atomic<std::uint64_t> dropped_{0};
     Event shutdown_{Event::Reset::Manual};
 };
 

@@ -49,3 +49,25 @@ void SetDesktopService(DesktopService* service) {
 void OpenWithDesktop(const std::string& path) {
     if (DesktopService* d = g_desktop.load()) d->Open(path);
 }
+
+void OperativeValueTicket::Deliver() const {
+    std::lock_guard<std::mutex> lock(state_->lock);
+    if (state_->cancelled || state_->delivered) return;
+    // Held while the receiver runs: a stop waits for a delivery under way,
+    // and none starts after it.
+    Notifications().OperativeValueRead(*state_->parameter);
+    state_->delivered = true;
+    state_->changed.notify_all();
+}
+
+bool OperativeValueTicket::State::Wait() {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [this] { return delivered || cancelled; });
+    return delivered;
+}
+
+void OperativeValueTicket::State::Cancel() {
+    std::lock_guard<std::mutex> guard(lock);
+    cancelled = true;
+    changed.notify_all();
+}

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -34,6 +37,37 @@ MessageResult ShowMessage(const std::string& text, const std::string& caption = 
 // except OperativeValueRead, which the caller waits for (the polling thread
 // goes on only when the value is shown and recorded).
 class Parameter;
+
+// A value read by a polling thread, waiting to be shown. The thread that read
+// it waits until Deliver has run or the polling stops; stopping the polling
+// never waits for the receiver, and a ticket delivered after the stop does
+// nothing, so its parameter may be gone by then.
+class OperativeValueTicket {
+  public:
+    struct State;
+    explicit OperativeValueTicket(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    // Calls OperativeValueRead of the installed receiver, on the calling
+    // thread, unless the polling stopped. Any thread, any number of times.
+    void Deliver() const;
+
+  private:
+    std::shared_ptr<State> state_;
+};
+
+struct OperativeValueTicket::State {
+    explicit State(Parameter& p) : parameter(&p) {}
+    // Waits until delivered or cancelled; true when delivered.
+    bool Wait();
+    // After Cancel returns no delivery runs or will run.
+    void Cancel();
+
+    std::mutex lock;
+    std::condition_variable changed;
+    Parameter* parameter;
+    bool delivered = false;
+    bool cancelled = false;
+};
+
 class MainWindowNotifications {
   public:
     virtual ~MainWindowNotifications() = default;
@@ -45,6 +79,10 @@ class MainWindowNotifications {
     virtual void CommandLineOperationDone() {}
     // Synchronous: returns when the value has been handled.
     virtual void OperativeValueRead(Parameter& p) { (void)p; }
+    // A polling thread has a value for OperativeValueRead. The GUI queues
+    // ticket.Deliver() to its own thread; the default delivers at once on
+    // the polling thread.
+    virtual void OperativeValueReady(const OperativeValueTicket& ticket) { ticket.Deliver(); }
 };
 
 // The process-wide receiver of notices; with none installed they go nowhere.

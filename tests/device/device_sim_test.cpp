@@ -216,7 +216,7 @@ TEST_F(DeviceSim, SilenceFillsTheErrorTextTheErrorLogAndFiresTheWatchdog) {
     std::size_t lines = log.lines.size();
     EXPECT_EQ(device.ReadParameter(slope), Device::kStopped);
     EXPECT_EQ(device.WriteParameter(slope, 1), Device::kStopped);
-    EXPECT_EQ(device.CompareParameter(slope), Device::kStopped);
+    EXPECT_EQ(device.CompareParameter(slope), Device::kCompareStopped);
     EXPECT_EQ(OperationState().counters.processed, processed);
     EXPECT_EQ(log.lines.size(), lines);
 

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -15,7 +17,9 @@
 
 #include "description/desc_branch.h"
 #include "device/device.h"
+#include "device/exchange_operations.h"
 #include "device/program_modes.h"
+#include "device/progress_window.h"
 #include "model/parameter.h"
 #include "model/waitable_poll_timer.h"
 #include "platform/text.h"
@@ -230,23 +234,104 @@ TEST_F(PollingSim, StoppingDoesNotHangOnASilentDevice) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(PollingSim, StoppingDoesNotWaitForAStuckNotificationHandler) {
+// Receives values as a window does: the ticket is queued for a thread that
+// is busy elsewhere (here: never delivered until the test says so).
+class QueuingNotices : public NoticeRecorder {
+  public:
+    void OperativeValueReady(const OperativeValueTicket& ticket) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        queued.push_back(ticket);
+        changed.notify_all();
+    }
+    bool WaitQueued() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, kNoHang, [&] { return !queued.empty(); });
+    }
+    std::vector<OperativeValueTicket> queued;
+};
+
+TEST_F(PollingSim, StoppingFromTheThreadAValueWaitsForNeitherHangsNorLeavesAThread) {
+    QueuingNotices window;
+    SetMainWindowNotifications(&window);
     ASSERT_TRUE(Connect());
     MakeOperative(1, 50);
-    notices.hold = true;
     ASSERT_EQ(StartPolling(device, operative), 0);
     StartParameterPolling(Op(0));
-    ASSERT_TRUE(notices.WaitFor(Op(0), 1));
+    ASSERT_TRUE(window.WaitQueued());
 
+    // The polling thread waits for the value to be shown by the thread that
+    // now stops the polling: the stop cancels the wait and joins the thread.
     auto start = Clock::now();
     StopPolling(device);
-    auto took = Clock::now() - start;
-    EXPECT_LT(took, kNoHang);
+    EXPECT_LT(Clock::now() - start, kNoHang);
+    EXPECT_FALSE(PollingThreadsRunning(device));
     EXPECT_FALSE(Op(0).polling);
-    // The abandoned thread, once free, polls nothing more.
-    notices.Release();
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(notices.Count(Op(0)), 1u);
+    // Delivered late, after the table may be gone, a ticket does nothing.
+    std::vector<OperativeValueTicket> late;
+    {
+        std::lock_guard<std::mutex> lock(window.mutex);
+        late = window.queued;
+    }
+    for (const OperativeValueTicket& t : late)
+        t.Deliver();
+    EXPECT_EQ(window.Count(Op(0)), 0u);
+    SetMainWindowNotifications(&notices);
+}
+
+TEST_F(PollingSim, StoppingPollingLeavesTheExchangeThreadServing) {
+    // A slow line: every exchange of the polling threads is in flight for a while.
+    ASSERT_TRUE(Connect({"--turnaround", "120"}));
+    MakeOperative(2, 50);
+    StartExchangeThread(device);
+    ASSERT_EQ(StartPolling(device, operative), 0);
+    StartParameterPolling(Op(0));
+    StartParameterPolling(Op(1));
+    ASSERT_TRUE(notices.WaitFor(Op(0), 1));
+
+    // Reloading the table stops the polling while an exchange is under way.
+    device.LoadTable(DeviceDescriptions().front());
+    EXPECT_FALSE(PollingThreadsRunning(device));
+    EXPECT_FALSE(device.Port().ShutdownEvent().IsSet());
+    EXPECT_TRUE(ExchangeThreadRunning());
+
+    // The exchange thread still takes operations: a launcher returns.
+    Parameter* dev = device.FindParameter("dev");
+    ASSERT_NE(dev, nullptr);
+    ProgressRenderer quiet;
+    LaunchContext context{device, quiet};
+    SetFinishPause(0ms);
+    std::atomic<bool> returned{false};
+    std::thread launcher([&] {
+        LaunchReadOne(context, *dev);
+        returned = true;
+    });
+    for (auto end = Clock::now() + kNoHang; !returned && Clock::now() < end;)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(returned);
+    if (!returned) device.stopEvent.Set();
+    launcher.join();
+    EXPECT_NE(dev->value, Parameter::kNoData);
+    StopExchangeThread();
+    device.Port().ShutdownEvent().ResetEvent();
+    SetFinishPause(2000ms);
+}
+
+TEST_F(PollingSim, AnOverloadedLineServesEveryParameterInTurnAndSaysItCannotKeepUp) {
+    // Far more parameters at a far shorter period than the line can serve.
+    ASSERT_TRUE(Connect({"--turnaround", "5"}));
+    constexpr std::size_t kCount = 40;
+    MakeOperative(kCount, 50);
+    ASSERT_EQ(StartPolling(device, operative), 0);
+    for (std::size_t i = 0; i < kCount; ++i)
+        StartParameterPolling(Op(i));
+    // Every parameter is served at least twice before any is served often.
+    for (std::size_t i = 0; i < kCount; ++i)
+        ASSERT_TRUE(notices.WaitFor(Op(i), 2)) << "parameter " << i << " starves";
+    std::size_t most = 0;
+    for (std::size_t i = 0; i < kCount; ++i)
+        most = std::max(most, notices.Count(Op(i)));
+    EXPECT_LE(most, 4u);
+    EXPECT_GT(MissedPolls(device), 0u);
 }
 
 TEST_F(PollingSim, PollingAndAnotherThreadsReadsShareTheLink) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "link/frame.h"
 #include "model/parameter.h"
 #include "platform/app_state.h"
@@ -311,4 +315,106 @@ TEST(ProtocolErrorText, KnownAndUnknownCodes) {
               "приборе эта ошибка встречаться НЕ ДОЛЖНА!!!");
     EXPECT_EQ(protocol_error_text(0x01), "");
     EXPECT_EQ(protocol_error_text(0xFF), "");
+}
+
+namespace {
+
+// An int16 answer for an indexed request: the value, then the index back.
+std::vector<std::uint8_t> IndexedAnswer(std::uint16_t value, std::uint16_t index) {
+    return {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xFF),
+            static_cast<std::uint8_t>(index >> 8), static_cast<std::uint8_t>(index & 0xFF)};
+}
+
+std::uint16_t RequestIndex(const ScriptedPeer::Request& r) {
+    auto d = r.Data();
+    return d.size() >= 2 ? static_cast<std::uint16_t>(d[d.size() - 2] << 8 | d[d.size() - 1]) : 0;
+}
+
+}  // namespace
+
+TEST_F(DeviceIOTest, LateAnswersAreNeverTakenForTheNextRequest) {
+    // Every answer comes 230 ms after its request, past the 200 ms answer
+    // wait: the answer to one send arrives while the next one is waited for.
+    // The device holds 1000 + index at each index of "n.Ch" and 7 in "r.co".
+    ScriptedPeer peer([](const ScriptedPeer::Request& r) -> std::optional<std::string> {
+        std::this_thread::sleep_for(std::chrono::milliseconds(230));
+        if (r.Hash() == hash_name("r.co")) return ScriptedPeer::Answer(r.Hash(), {0, 7});
+        const std::uint16_t index = RequestIndex(r);
+        return ScriptedPeer::Answer(r.Hash(),
+                                    IndexedAnswer(static_cast<std::uint16_t>(1000 + index), index));
+    });
+    DeviceIO io;
+    Connect(io, peer);
+    int read = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (int index = 0; index < 3; ++index) {
+            auto p = Make("n.Ch", "int16");
+            p->hasLinearIndex = true;
+            p->linearIndex = index;
+            if (io.exchange_parameter(Direction::Read, *p) == ExchangeCode::kOk) {
+                ++read;
+                EXPECT_EQ(p->value, std::to_string(1000 + index)) << "index " << index;
+            }
+        }
+        // Another name between: a late indexed answer is not "another master".
+        auto other = Make("r.co", "int16");
+        if (io.exchange_parameter(Direction::Read, *other) == ExchangeCode::kOk) {
+            ++read;
+            EXPECT_EQ(other->value, "7");
+        } else {
+            EXPECT_EQ(other->error, kTimeout);
+        }
+    }
+    EXPECT_GT(read, 0);
+    EXPECT_GT(io.LateAnswers(), 0u);
+}
+
+TEST_F(DeviceIOTest, EchoesNoiseAndStrayFramesBeforeTheAnswerAreSkipped) {
+    const std::uint16_t reading = hash_name("rEAd");
+    struct Case {
+        const char* what;
+        std::function<std::string(const ScriptedPeer::Request&)> answer;
+    } cases[] = {
+        {"an echo of the request",
+         [&](const ScriptedPeer::Request& r) {
+             LineFrame echo;
+             build_request(16, 0, 8, true, r.Hash(), nullptr, 0, echo);
+             return std::string(echo.View()) + ScriptedPeer::Answer(r.Hash(), {0x41, 0x20, 0, 0});
+         }},
+        {"noise before the frame",
+         [&](const ScriptedPeer::Request& r) {
+             return "\x01zz#G" + ScriptedPeer::Answer(r.Hash(), {0x41, 0x20, 0, 0});
+         }},
+        {"an answer to an earlier request first",
+         [&](const ScriptedPeer::Request& r) {
+             if (r.Hash() != reading) return ScriptedPeer::Answer(r.Hash(), {0, 1});
+             return ScriptedPeer::Answer(hash_name("r.co"), {0, 1}) +
+                    ScriptedPeer::Answer(r.Hash(), {0x41, 0x20, 0, 0});
+         }},
+    };
+    for (const Case& c : cases) {
+        ScriptedPeer peer([&](const ScriptedPeer::Request& r) { return c.answer(r); });
+        DeviceIO io;
+        Connect(io, peer);
+        auto before = Make("r.co", "int16");
+        io.exchange_parameter(Direction::Read, *before);
+        auto p = Make("rEAd", "float");
+        EXPECT_EQ(io.exchange_parameter(Direction::Read, *p), ExchangeCode::kOk)
+            << c.what << ": " << p->error;
+        EXPECT_EQ(p->value.rfind("10", 0), 0u) << c.what << ": " << p->value;
+    }
+}
+
+TEST_F(DeviceIOTest, AByteOutsideTheCodePageKeepsTheExchangeLogUtf8) {
+    ScriptedPeer peer(Echo({0x80, 0xC0, 0x98, 0x41}));
+    DeviceIO io;
+    Connect(io, peer);
+    auto p = Make("r.co", "float");
+    ExchangeLog log;
+    EXPECT_EQ(io.exchange_parameter(Direction::Read, *p, &log), ExchangeCode::kOk);
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[1], "<< Ответ: # 0 : 128 = 0x80 (Ђ)");
+    EXPECT_EQ(log[2], "<< Ответ: # 1 : 192 = 0xc0 (А)");
+    EXPECT_EQ(log[3], "<< Ответ: # 2 : 152 = 0x98 (.)");
+    EXPECT_EQ(log[4], "<< Ответ: # 3 : 065 = 0x41 (A)");
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <iomanip>
@@ -377,7 +378,12 @@ int RunPoll(const Args& args, Io& io) {
         while (status == Exit::kOk && !interrupt.Interrupted() &&
                std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const std::uint64_t missed = MissedPolls(doc.device());
         StopPolling(doc.device(), [] { StopExchangeThread(); });
+        if (missed > 0)
+            io.err << "selvar-tool: the line could not keep up with the periods asked for: "
+                   << missed << " polls came before the previous one of the same parameter "
+                   << "was served\n";
     }
     SetMainWindowNotifications(nullptr);
     if (doc.recordProtocol) {
