@@ -170,12 +170,11 @@ bool DeviceModel::Load(const CDeviceDescription& description, const ModelSetting
     // The trees decide what the master sends: bindings rename parameters,
     // tree marks make them read-only, and the operative tree moves an
     // instance's index into the address offset.
-    auto ordinary = LoadTree(table, DescriptionPath(description.treeFile), "");
-    auto hidden = LoadTree(table, DescriptionPath(description.hiddenTreeFile), "hidden");
-    auto operative = LoadTree(table, DescriptionPath(description.operativeTreeFile), "");
-    operative->PrepareOperative(nullptr);
+    // Built in the order the configurator sets them up, so that both agree
+    // on which tree's marks win.
+    DescriptionTrees trees = LoadDescriptionTrees(table, description, {});
     std::set<const Parameter*> operativeSet;
-    operative->ForEachBranch([&](const DescBranch& branch) {
+    trees.operative->ForEachBranch([&](const DescBranch& branch) {
         for (const Parameter* p : branch.parameters)
             operativeSet.insert(p);
     });
