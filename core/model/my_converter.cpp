@@ -61,48 +61,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Where the parts of a number lie in a text.
-struct NumberSpan {
-    std::size_t begin = 0;  // first digit or point, after blanks and sign
-    std::size_t end = 0;    // 0: no number
-    bool negative = false;
-    bool exponent = false;
-};
-
-NumberSpan ScanNumber(std::string_view text) {
-    NumberSpan span;
-    std::size_t i = 0;
-    while (i < text.size() && IsSpace(text[i]))
-        ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) span.negative = text[i++] == '-';
-    span.begin = i;
-    std::size_t digits = 0;
-    while (i < text.size() && IsDigit(text[i]))
-        ++i, ++digits;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && IsDigit(text[i]))
-            ++i, ++digits;
-    }
-    if (digits == 0) return NumberSpan{};
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-        if (j < text.size() && IsDigit(text[j])) {
-            while (j < text.size() && IsDigit(text[j]))
-                ++j;
-            i = j;
-            span.exponent = true;
-        }
-    }
-    span.end = i;
-    return span;
-}
-
 // Whether a number that from_chars finds out of range is too large rather
 // than too small: the decimal place of its first significant digit decides.
 bool BeyondLargest(std::string_view number) {
@@ -130,7 +88,7 @@ enum class Reading { kNone, kOk, kTooLarge };
 
 // The number of a span as T; below the smallest T it reads as zero.
 template <typename T>
-Reading ReadSpan(std::string_view text, const NumberSpan& span, T& out) {
+Reading ReadSpan(std::string_view text, const RealSpan& span, T& out) {
     if (span.end == 0) return Reading::kNone;
     std::string_view number = text.substr(span.begin, span.end - span.begin);
     T value = 0;
@@ -151,7 +109,7 @@ Reading ReadSpan(std::string_view text, const NumberSpan& span, T& out) {
 template <typename T>
 Reading WholeReal(std::string_view text, T& out) {
     text = TrimControls(text);
-    NumberSpan span = ScanNumber(text);
+    RealSpan span = ScanLeadingReal(text);
     if (span.end != text.size()) return Reading::kNone;
     return ReadSpan(text, span, out);
 }
@@ -162,7 +120,7 @@ Reading WholeReal(std::string_view text, T& out) {
 bool WholeInteger(std::string_view text, std::int64_t& out) {
     constexpr double kFractionTolerance = 0.00001;
     text = TrimControls(text);
-    NumberSpan span = ScanNumber(text);
+    RealSpan span = ScanLeadingReal(text);
     if (span.end != text.size() || span.exponent) return false;
     std::int64_t whole = 0;
     if (ParseLeadingInt(text, whole) == 0) return false;
@@ -1047,7 +1005,7 @@ Encoder FindEncoder(const MyConverter& c) {
 
 ValueNumber ReadValueNumber(std::string_view text) {
     ValueNumber n;
-    NumberSpan span = ScanNumber(text);
+    RealSpan span = ScanLeadingReal(text);
     double value = 0;
     Reading reading = ReadSpan(text, span, value);
     if (reading == Reading::kNone) return n;

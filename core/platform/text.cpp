@@ -62,10 +62,10 @@ std::string Format(const char* fmt, ...) {
     return out;
 }
 
-std::size_t ParseLeadingReal(std::string_view text, double& out) {
-    bool negative = false;
-    std::size_t i = SkipBlanksAndSign(text, negative);
-    std::size_t numberStart = i;
+RealSpan ScanLeadingReal(std::string_view text) {
+    RealSpan span;
+    std::size_t i = SkipBlanksAndSign(text, span.negative);
+    span.begin = i;
     std::size_t digits = 0;
     while (i < text.size() && IsDigit(text[i]))
         ++i, ++digits;
@@ -74,7 +74,7 @@ std::size_t ParseLeadingReal(std::string_view text, double& out) {
         while (i < text.size() && IsDigit(text[i]))
             ++i, ++digits;
     }
-    if (digits == 0) return 0;
+    if (digits == 0) return RealSpan{};
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
@@ -82,8 +82,19 @@ std::size_t ParseLeadingReal(std::string_view text, double& out) {
             while (j < text.size() && IsDigit(text[j]))
                 ++j;
             i = j;
+            span.exponent = true;
         }
     }
+    span.end = i;
+    return span;
+}
+
+std::size_t ParseLeadingReal(std::string_view text, double& out) {
+    const RealSpan span = ScanLeadingReal(text);
+    if (span.end == 0) return 0;
+    const bool negative = span.negative;
+    const std::size_t numberStart = span.begin;
+    const std::size_t i = span.end;
     double value = 0;
     auto [ptr, ec] = std::from_chars(text.data() + numberStart, text.data() + i, value,
                                      std::chars_format::general);

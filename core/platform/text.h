@@ -12,6 +12,17 @@
 // printf-style formatting in the "C" locale.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// Where the longest decimal real number at the start of the text lies:
+// leading blanks and a sign skipped, digits with at most one point, then an
+// exponent when digits follow its letter. end is 0 when there is none.
+struct RealSpan {
+    std::size_t begin = 0;  // first digit or point
+    std::size_t end = 0;    // one past the number
+    bool negative = false;
+    bool exponent = false;
+};
+RealSpan ScanLeadingReal(std::string_view text);
+
 // The longest decimal real number at the start of the text, leading blanks
 // skipped (sign, digits, point, exponent; no "inf", "nan" or hexadecimal).
 // Returns the number of characters consumed, 0 when there is no number or it
