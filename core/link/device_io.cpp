@@ -137,10 +137,8 @@ bool DeviceIO::RequestKey::Matches(std::uint16_t answerHash,
 
 bool DeviceIO::AcceptAnswer(std::string_view line, std::string_view request, bool read,
                             const RequestKey& current) {
-    auto drop = [this] {
-        ++lateAnswers_;
-        return false;
-    };
+    // Counted by the port with what it drains.
+    auto drop = [] { return false; };
     // A read request echoed back (a converter or a line that echoes): a real
     // answer to a read carries data the request has not. A write may be
     // answered with its own bytes, so its echo cannot be told apart.
@@ -148,7 +146,10 @@ bool DeviceIO::AcceptAnswer(std::string_view line, std::string_view request, boo
     ParsedAnswer a;
     // A damaged frame is reported as such by the caller.
     if (parse_answer(line, a) != AnswerStatus::Ok) return true;
-    if (a.nameHash == kHashNErr) return true;
+    // An error answer names its error; one that says "no error" can only be
+    // the answer to a read of "n.Err" itself.
+    if (a.nameHash == kHashNErr && current.hash != kHashNErr)
+        return a.dataLength > 0 && a.Data()[0] == 0 ? drop() : true;
     const std::optional<std::uint16_t> index = AnswerIndex(a);
     if (current.Matches(a.nameHash, index)) {
         // Answers are not required to carry the address asked; but one that

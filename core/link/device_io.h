@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -78,7 +77,7 @@ class DeviceIO {
 
     // Answers dropped because they belonged to an earlier request (late
     // answers, echoes of the request): a sign of a slow device or converter.
-    std::uint64_t LateAnswers() const { return lateAnswers_.load(); }
+    std::uint64_t LateAnswers() const { return port_.DroppedLines(); }
 
   private:
     // What identifies a request's answer: the address it went to, the name
@@ -111,7 +110,6 @@ class DeviceIO {
     // from a foreign one.
     std::array<RequestKey, 16> recent_{};
     std::size_t recentNext_ = 0;
-    std::atomic<std::uint64_t> lateAnswers_{0};
 };
 
 // The text of a device error code ("n.Err" answer); "" for codes not in the table.

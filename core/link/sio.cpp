@@ -164,6 +164,7 @@ int Sio::Open() {
 
 int Sio::OpenLocked() {
     failure_ = {};
+    outstanding_ = 0;
     channel_.reset();
     open_ = false;
     std::string target = ResolvePortName(portName);
@@ -322,6 +323,7 @@ int Sio::ReceiveAnswer(char* answer, std::size_t& received, const AnswerFilter& 
             }
             if (kept < sizeof got) got[kept++] = static_cast<char>(c);
             if (c != '\r') continue;
+            if (outstanding_ > 0) --outstanding_;
             // A whole line: the frame starts at its last '#', whatever noise
             // came before it.
             std::string_view line(got, kept);
@@ -341,6 +343,34 @@ int Sio::ReceiveAnswer(char* answer, std::size_t& received, const AnswerFilter& 
     }
 }
 
+int Sio::Drain() {
+    const int fd = channel_->Fd();
+    // The answer is late already: it gets as long again as it had.
+    const auto deadline = Clock::now() + 2 * std::chrono::milliseconds(answerWait);
+    while (outstanding_ > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) break;
+        Event* abort = tAbort ? tAbort : &shutdown_;
+        auto which = WaitAnyOrFd({&shutdown_, abort}, fd, POLLIN, left);
+        if (!which) break;
+        if (*which < 2) return ExchangeResult::kStopped;
+        char chunk[256];
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) {
+            DropChannel();
+            return ExchangeResult::kTimeout;
+        }
+        for (ssize_t i = 0; i < n && outstanding_ > 0; ++i)
+            if (chunk[i] == '\r') {
+                --outstanding_;
+                ++dropped_;
+            }
+    }
+    outstanding_ = 0;
+    return ExchangeResult::kAnswered;
+}
+
 int Sio::Exchange(const char* request, std::size_t count, char* answer, std::size_t& received,
                   const AnswerFilter& accept) {
     received = 0;
@@ -356,9 +386,18 @@ int Sio::Exchange(const char* request, std::size_t count, char* answer, std::siz
         }
         lost_ = false;
     }
+    // An earlier request whose answer is still on its way would answer this
+    // one: wait it out first. A resend of the same request may take it.
+    const std::string_view thisRequest(request, count);
+    if (outstanding_ > 0 && thisRequest != lastRequest_) {
+        int drained = Drain();
+        if (drained != ExchangeResult::kAnswered) return drained;
+    }
+    lastRequest_.assign(thisRequest);
     // Whatever arrived between requests answers none of ours.
     channel_->PurgeReceive();
     int sent = SendFrame(request, count);
+    ++outstanding_;
     if (sent == ExchangeResult::kTimeout) {
         DropChannel();
         return sent;

@@ -163,6 +163,9 @@ class Sio {
     void CloseLocked();
     int SendFrame(const char* request, std::size_t count);
     int ReceiveAnswer(char* answer, std::size_t& received, const AnswerFilter& accept);
+    // Reads and drops what the outstanding requests still bring, for at most
+    // two answer waits.
+    int Drain();
     void DropChannel();
 
     mutable std::mutex lock_;
@@ -171,6 +174,8 @@ class Sio {
     bool lost_ = false;              // the channel vanished; open again on the next exchange
     bool heldOpen_ = false;          // opened by holds, closed by the last of them
     int holds_ = 0;
+    int outstanding_ = 0;      // requests sent whose answers have not come
+    std::string lastRequest_;  // the request sent last
     PortFailure failure_;
     std::atomic<std::uint64_t> dropped_{0};
     Event shutdown_{Event::Reset::Manual};

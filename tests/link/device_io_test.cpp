@@ -339,6 +339,7 @@ TEST_F(DeviceIOTest, LateAnswersAreNeverTakenForTheNextRequest) {
     ScriptedPeer peer([](const ScriptedPeer::Request& r) -> std::optional<std::string> {
         std::this_thread::sleep_for(std::chrono::milliseconds(230));
         if (r.Hash() == hash_name("r.co")) return ScriptedPeer::Answer(r.Hash(), {0, 7});
+        if (r.Hash() == DeviceIO::kHashNErr) return ScriptedPeer::Answer(r.Hash(), {0});
         const std::uint16_t index = RequestIndex(r);
         return ScriptedPeer::Answer(r.Hash(),
                                     IndexedAnswer(static_cast<std::uint16_t>(1000 + index), index));
@@ -347,6 +348,9 @@ TEST_F(DeviceIOTest, LateAnswersAreNeverTakenForTheNextRequest) {
     Connect(io, peer);
     int read = 0;
     for (int round = 0; round < 2; ++round) {
+        // A late "no error" answer is not an error answer to the next request.
+        auto errors = Make("n.Err", "byte");
+        if (io.exchange_parameter(Direction::Read, *errors) == ExchangeCode::kOk) ++read;
         for (int index = 0; index < 3; ++index) {
             auto p = Make("n.Ch", "int16");
             p->hasLinearIndex = true;
@@ -354,6 +358,8 @@ TEST_F(DeviceIOTest, LateAnswersAreNeverTakenForTheNextRequest) {
             if (io.exchange_parameter(Direction::Read, *p) == ExchangeCode::kOk) {
                 ++read;
                 EXPECT_EQ(p->value, std::to_string(1000 + index)) << "index " << index;
+            } else {
+                EXPECT_EQ(p->error, kTimeout);
             }
         }
         // Another name between: a late indexed answer is not "another master".
