@@ -72,6 +72,28 @@ void TightenTimerSlack() {
 
 thread_local Event* tAbort = nullptr;
 
+enum class ReadOutcome { Data, Elapsed, Stopped, Gone };
+
+// Waits until the deadline for characters on fd, or for the link shutdown or
+// the thread's abort event, and reads what came (n > 0 with Data).
+ReadOutcome ReadBefore(int fd, Event& shutdown, Clock::time_point deadline, char* buffer,
+                       std::size_t size, std::size_t& n) {
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() < 0) left = std::chrono::milliseconds(0);
+        Event* abort = tAbort ? tAbort : &shutdown;
+        auto which = WaitAnyOrFd({&shutdown, abort}, fd, POLLIN, left);
+        if (!which) return ReadOutcome::Elapsed;
+        if (*which < 2) return ReadOutcome::Stopped;
+        ssize_t got = read(fd, buffer, size);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        // The adapter or the connection is gone.
+        if (got <= 0) return ReadOutcome::Gone;
+        n = static_cast<std::size_t>(got);
+        return ReadOutcome::Data;
+    }
+}
+
 }  // namespace
 
 Sio::ThreadAbort::ThreadAbort(Event& abort) : previous_(tAbort) {
@@ -298,21 +320,21 @@ int Sio::ReceiveAnswer(char* answer, std::size_t& received, const AnswerFilter& 
     bool pendingFF = false;  // an escape byte waits for its partner
     auto deadline = Clock::now() + std::chrono::milliseconds(answerWait);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() < 0) left = std::chrono::milliseconds(0);
-        Event* abort = tAbort ? tAbort : &shutdown_;
-        auto which = WaitAnyOrFd({&shutdown_, abort}, fd, POLLIN, left);
-        if (!which) return ExchangeResult::kTimeout;
-        if (*which < 2) return ExchangeResult::kStopped;
         char chunk[256];
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (n <= 0) {
-            // The adapter or the connection is gone: no answer now, a new try later.
-            DropChannel();
-            return ExchangeResult::kTimeout;
+        std::size_t n = 0;
+        switch (ReadBefore(fd, shutdown_, deadline, chunk, sizeof chunk, n)) {
+            case ReadOutcome::Elapsed:
+                return ExchangeResult::kTimeout;
+            case ReadOutcome::Stopped:
+                return ExchangeResult::kStopped;
+            case ReadOutcome::Gone:
+                // No answer now, a new try later.
+                DropChannel();
+                return ExchangeResult::kTimeout;
+            case ReadOutcome::Data:
+                break;
         }
-        for (ssize_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0; i < n; ++i) {
             auto c = static_cast<unsigned char>(chunk[i]);
             if (marks && pendingFF) {
                 pendingFF = false;
@@ -348,20 +370,16 @@ int Sio::Drain() {
     // The answer is late already: it gets as long again as it had.
     const auto deadline = Clock::now() + 2 * std::chrono::milliseconds(answerWait);
     while (outstanding_ > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) break;
-        Event* abort = tAbort ? tAbort : &shutdown_;
-        auto which = WaitAnyOrFd({&shutdown_, abort}, fd, POLLIN, left);
-        if (!which) break;
-        if (*which < 2) return ExchangeResult::kStopped;
         char chunk[256];
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (n <= 0) {
+        std::size_t n = 0;
+        const ReadOutcome got = ReadBefore(fd, shutdown_, deadline, chunk, sizeof chunk, n);
+        if (got == ReadOutcome::Elapsed) break;
+        if (got == ReadOutcome::Stopped) return ExchangeResult::kStopped;
+        if (got == ReadOutcome::Gone) {
             DropChannel();
             return ExchangeResult::kTimeout;
         }
-        for (ssize_t i = 0; i < n && outstanding_ > 0; ++i)
+        for (std::size_t i = 0; i < n && outstanding_ > 0; ++i)
             if (chunk[i] == '\r') {
                 --outstanding_;
                 ++dropped_;

@@ -51,6 +51,17 @@ class PortLifetime : public ::testing::Test {
         std::filesystem::remove(link);
         SetLinkPauses({-1, -1});
     }
+    // The far end goes away and the name points nowhere.
+    void Unplug(std::unique_ptr<ScriptedPeer>& peer) {
+        peer.reset();
+        std::filesystem::remove(link);
+    }
+    // Opens the port by the adapter's stable name.
+    bool OpenThroughLink(DeviceIO& io) {
+        io.Port().portName = link.string();
+        io.Port().speed = 115200;
+        return io.Port().Open() == 0;
+    }
     // The stable name of the adapter, pointing at whichever peer is plugged in.
     void Plug(const ScriptedPeer& peer) {
         std::filesystem::remove(link);
@@ -127,15 +138,12 @@ TEST_F(PortLifetime, AnAdapterThatVanishesIsNoConnectionAndCarriesOnWhenItReturn
     auto peer = std::make_unique<ScriptedPeer>(FortyTwo);
     Plug(*peer);
     DeviceIO io;
-    io.Port().portName = link.string();
-    io.Port().speed = 115200;
-    ASSERT_EQ(io.Port().Open(), 0);
+    ASSERT_TRUE(OpenThroughLink(io));
     auto p = Reading();
     ASSERT_EQ(io.exchange_parameter(Direction::Read, *p), ExchangeCode::kOk);
 
     // Unplugged: the far end goes away and the name points nowhere.
-    peer.reset();
-    std::filesystem::remove(link);
+    Unplug(peer);
     for (int i = 0; i < 3; ++i) {
         auto q = Reading();
         EXPECT_EQ(io.exchange_parameter(Direction::Read, *q), ExchangeCode::kFailed);
@@ -159,11 +167,8 @@ TEST_F(PortLifetime, AnAdapterReturningWithinTheAttemptsLosesNoRead) {
     auto peer = std::make_unique<ScriptedPeer>(FortyTwo);
     Plug(*peer);
     DeviceIO io;
-    io.Port().portName = link.string();
-    io.Port().speed = 115200;
-    ASSERT_EQ(io.Port().Open(), 0);
-    peer.reset();
-    std::filesystem::remove(link);
+    ASSERT_TRUE(OpenThroughLink(io));
+    Unplug(peer);
 
     std::thread replug([&] {
         std::this_thread::sleep_for(100ms);

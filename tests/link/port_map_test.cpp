@@ -19,6 +19,7 @@
 #include "link/sio.h"
 #include "link/sio_channels.h"
 #include "platform/settings_store.h"
+#include "support/pty_peer.h"
 
 namespace fs = std::filesystem;
 
@@ -32,23 +33,6 @@ void WriteFile(const fs::path& path, const std::string& text) {
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
-
-// A pseudo-terminal that stays open for the test; its slave is a real tty.
-class Pty {
-  public:
-    Pty() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(master_);
-        unlockpt(master_);
-        path_ = ptsname(master_);
-    }
-    ~Pty() { close(master_); }
-    const std::string& Path() const { return path_; }
-
-  private:
-    int master_ = -1;
-    std::string path_;
-};
 
 // A fake /dev and /sys: a USB converter on ttyUSB0 with its by-id link and
 // its USB description, a real tty as ttyUSB1, a modem-class device on
@@ -90,7 +74,7 @@ class FakeTree : public ::testing::Test {
     std::string Dev(const std::string& name) const { return roots_.dev + "/" + name; }
 
     static constexpr const char* kById = "usb-FTDI_FT232R_USB_UART_A10K3X-if00-port0";
-    Pty pty_;
+    PtyPeer pty_;
     fs::path root_;
     PortRoots roots_;
 };
@@ -229,7 +213,7 @@ TEST(PortFailures, RefusedConnectionAndBusyPortSayWhy) {
     EXPECT_EQ(sio.Open(), -1);
     EXPECT_EQ(sio.LastFailure().detail, sio.portName + ": Connection refused");
 
-    Pty pty;
+    PtyPeer pty;
     Sio first, second;
     first.portName = second.portName = pty.Path();
     ASSERT_EQ(first.Open(), 0);
