@@ -42,7 +42,7 @@ test-sanitize: deps
 TSAN_DIR ?= build/tsan
 test-threads: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSELVAR_TSAN=ON \
-		-DSELVAR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+		-DSELVAR_BUILD_BENCH=OFF -DSELVAR_BUILD_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_link test_device test_document
 	$(TSAN_DIR)/bin/test_link && $(TSAN_DIR)/bin/test_device && $(TSAN_DIR)/bin/test_document
 
@@ -50,7 +50,7 @@ test-threads: deps
 # the description files that the normal build compiled into $(BUILD_DIR)/bin.
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DFUZZ=ON -DSELVAR_BUILD_TESTS=OFF -DSELVAR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+		-DFUZZ=ON -DSELVAR_BUILD_TESTS=OFF -DSELVAR_BUILD_BENCH=OFF -DSELVAR_BUILD_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_gzip_reader fuzz_parameter_table fuzz_tree fuzz_answer fuzz_svx \
 		fuzz_dbf fuzz_log fuzz_archive_chunks
 	./fuzz/run-fuzzers.sh $(FUZZ_DIR) $(BUILD_DIR)/bin $(FUZZ_SECONDS)
