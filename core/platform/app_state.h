@@ -33,6 +33,7 @@ struct StartupSwitches {
     std::atomic<bool> closeWhenDone{false};   // the driven run closes its windows by itself
     std::atomic<bool> writeRequested{false};  // the driven run writes a file into the device
     std::atomic<bool> readRequested{false};   // the driven run reads the device into a file
+    std::atomic<bool> test{false};            // "test": no file opens, the wizard cancels itself
     // Start values of the check marks "Режим автоматического чтения" and
     // "Режим немедленной записи"; the command line and the wizard set them.
     std::atomic<int> autoReadStart{1};
