@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "app/start_plan.h"
+#include "app/startup_options.h"
+
+class Event;
+
+namespace App {
+
+// What the watcher threads ask of the main window. They are called on the
+// watcher threads: the GUI queues each to its own thread.
+struct DrivenRunHooks {
+    std::function<void()>
+        requestClose;                  // the main window's close request (closing question follows)
+    std::function<void()> clearFixed;  // the window is no longer fixed
+    std::function<void()> stopDevice;  // set the device's stop event, when a device exists
+};
+
+// The watchers of a driven run: one waits for the operation to be done, the
+// other for the driving program's exit event (or SIGTERM/SIGINT).
+class DrivenRun {
+  public:
+    DrivenRun(const CommandLine& line, const StartPlan& plan, DrivenRunHooks hooks);
+    ~DrivenRun();  // = Shutdown()
+    DrivenRun(const DrivenRun&) = delete;
+    DrivenRun& operator=(const DrivenRun&) = delete;
+
+    // Creates the done event (manual, set), resets it when a command is to be
+    // posted and puts it into Startup().doneEvent, opens the exit event when
+    // named, installs SIGTERM/SIGINT as the exit event, starts DoneWatcher,
+    // which starts ExitWatcher. Returns the command to post (0: none); the
+    // GUI posts it to its window.
+    int Start();
+    // The main window is destroyed: sets the shutdown event, waits up to
+    // the stop limit for the watchers.
+    void Shutdown();
+    Event& DoneEvent();
+
+    // Why the exit event could not be opened; empty when it was, or none was named.
+    const std::string& ExitEventError() const;
+
+    // How long Shutdown waits for each watcher (5000 ms); tests shorten it.
+    static void SetStopLimit(std::chrono::milliseconds limit);
+    static std::chrono::milliseconds StopLimit();
+
+    struct State;
+
+  private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace App
