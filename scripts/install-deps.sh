@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
 libbenchmark-dev zlib1g-dev locales python3 libgsf-1-dev python3-olefile python3-dbfread \
-qt6-base-dev qt6-svg-dev libqt6svg6 fonts-dejavu-core"
+qt6-base-dev qt6-svg-dev libqt6svg6 fonts-dejavu-core libxlsxwriter-dev python3-openpyxl"
 
 missing=""
 for p in $PACKAGES; do

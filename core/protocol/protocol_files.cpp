@@ -690,8 +690,29 @@ bool ProtocolFiles::AppendRecord(const Parameter& parameter, std::time_t now) {
     record.name = parameter.name;
     record.address = static_cast<std::uint8_t>(parameter.deviceAddress & 0xFF);
     record.failed = !parameter.error.empty();
-    record.data.assign(parameter.rawData.begin(), parameter.rawData.begin() + parameter.rawLength);
+    if (RecordsShownText(parameter)) {
+        if (!record.failed) {
+            // At most what a record holds, cut at a character boundary.
+            std::string_view text = parameter.value;
+            std::size_t n = std::min<std::size_t>(text.size(), 255);
+            while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+                --n;
+            record.data.assign(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+    } else {
+        record.data.assign(parameter.rawData.begin(),
+                           parameter.rawData.begin() + parameter.rawLength);
+    }
     return AppendRecord(record);
+}
+
+bool RecordsShownText(int bindingKind) {
+    // The kinds the link computes from partners (see DeviceIO::exchange_parameter).
+    return bindingKind == 1 || bindingKind == 2 || bindingKind == 8 || bindingKind == 5;
+}
+
+bool RecordsShownText(const Parameter& parameter) {
+    return RecordsShownText(parameter.bindingKind);
 }
 
 bool ProtocolFiles::Tick(std::time_t now) {

@@ -34,6 +34,13 @@ std::string LogFileName(std::time_t now);
 // the name has no '-'.
 std::string ArchiveNameFor(std::string_view logFileName);
 
+// Composite operative values (a packed half, a scaled reading) are computed
+// from partner parameters and have no answer data of their own; their
+// records carry the text the polling showed instead, as UTF-8 bytes. The
+// description tells a reader which parameters these are.
+bool RecordsShownText(const Parameter& parameter);
+bool RecordsShownText(int bindingKind);
+
 std::string EncodeRecord(const LogRecord& record);
 // Parses a whole log file. False (with the records before it kept) when the
 // bytes end inside a record or reach one no writer produces.

@@ -76,3 +76,5 @@ int RunDbf(const Args& args, Io& io);
 
 // The measurement protocol files.
 int RunLog(const Args& args, Io& io);
+// The protocol export: report pages, workbooks, clearing the archives.
+int RunExport(const Args& args, Io& io);

@@ -56,6 +56,8 @@ constexpr auto kPollOptions =
     Join(kOperationOptions, {{"--period", true}, {"--seconds", true}, {"--record", false}});
 
 constexpr OptionDef kLogOptions[] = {kHelp, {"--modification", true}};
+constexpr OptionDef kExportOptions[] = {
+    kHelp, {"--from", true}, {"--to", true}, {"--file", true}, {"--filter", true}, {"--out", true}};
 
 constexpr Command kCommands[] = {
     {"hash", "NAME", "name hash of a parameter's device name, four hex digits", kNoOptions,
@@ -135,6 +137,15 @@ constexpr Command kCommands[] = {
      "description), or pack the older logs of a protocol folder into their monthly archives;\n"
      "      dump exits 2 when the file cannot be read whole, pack 1 when logs were left",
      kLogOptions, RunLog},
+    {"export",
+     "html|xlsx MOD (--from YYYY-MM-DD --to YYYY-MM-DD | --file NAME) [--filter NAME] "
+     "[--out DIR] | clear MM-YYYY",
+     "the protocol of the program's home as report pages (the day of --from, one page an\n"
+     "      hour) or a workbook (every day of the period), from the month's archive or the\n"
+     "      day's log; prints the paths written (default: its folder temp); --filter keeps\n"
+     "      one parameter name; exits 2 when some data could be read only in part.\n"
+     "      clear deletes the archives MM-YYYY.var up to that month and prints the count",
+     kExportOptions, RunExport},
 };
 
 constexpr std::string_view kNotes =
