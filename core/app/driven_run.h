@@ -12,7 +12,8 @@ class Event;
 namespace App {
 
 // What the watcher threads ask of the main window. They are called on the
-// watcher threads: the GUI queues each to its own thread.
+// watcher threads: the GUI queues each to its own thread and never waits for
+// it there, as Shutdown holds the GUI thread while the watchers end.
 struct DrivenRunHooks {
     std::function<void()>
         requestClose;                  // the main window's close request (closing question follows)
@@ -36,7 +37,7 @@ class DrivenRun {
     // GUI posts it to its window.
     int Start();
     // The main window is destroyed: sets the shutdown event, waits up to
-    // the stop limit for the watchers.
+    // the stop limit for each watcher, then puts SIGTERM and SIGINT back.
     void Shutdown();
     Event& DoneEvent();
 
@@ -50,7 +51,13 @@ class DrivenRun {
     struct State;
 
   private:
+    // Shared with the watcher threads: one left running past the stop limit
+    // keeps it alive by itself.
     std::shared_ptr<State> state_;
+    struct Threads;
+    std::unique_ptr<Threads> threads_;
+    bool started_ = false;
+    bool stopped_ = false;
 };
 
 }  // namespace App

@@ -14,6 +14,7 @@ class ExitEvent {
   public:
     // Null and `error` set when the semaphore cannot be opened or created.
     static std::unique_ptr<ExitEvent> Open(const std::string& name, std::string* error);
+    // Closes the semaphore; it stays in the system for whoever made it.
     ~ExitEvent();
     ExitEvent(const ExitEvent&) = delete;
     ExitEvent& operator=(const ExitEvent&) = delete;
@@ -22,8 +23,6 @@ class ExitEvent {
     const std::string& Name() const { return name_; }
     // Takes one post without waiting; true when there was one.
     bool TryTake();
-    // Waits up to `ms` milliseconds for a post and takes it.
-    bool TimedTake(int ms);
 
   private:
     ExitEvent(sem_t* sem, std::string name) : sem_(sem), name_(std::move(name)) {}
@@ -31,7 +30,8 @@ class ExitEvent {
     std::string name_;
 };
 
-// The semaphore name for an exit-event option value.
+// The semaphore name for an exit-event option value: lower-cased, with a
+// leading "/".
 std::string ExitEventSemaphoreName(const std::string& name);
 
 }  // namespace App
