@@ -234,6 +234,13 @@ bool CSelvarDoc::OpenDocument(const std::string& path) {
     path_ = path;
     title_ = std::filesystem::path(path).filename().string();
     modified_ = false;
+    if (afterOpen) {
+        std::string why;
+        if (!afterOpen(path, why)) {
+            lastError_ = why;
+            return false;
+        }
+    }
     return true;
 }
 

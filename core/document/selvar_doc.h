@@ -165,6 +165,9 @@ class CSelvarDoc : public Svx::LoadSteps {
     // Asked for by the File menu's open command when openFileRequest turns a
     // new-document request into it.
     std::function<void()> openCommand;
+    // Called once a file has been opened; false makes the open fail with
+    // `error` (a run that only rewrites the file and ends).
+    std::function<bool(const std::string& path, std::string& error)> afterOpen;
 
     // --- commands ---
     // What the tree view has selected; none when nothing usable is.
