@@ -189,6 +189,11 @@ void ProgressWindow::WaitReleased() {
     changed_.wait(lock, [this] { return !claimed_; });
 }
 
+bool ProgressWindow::Held() const {
+    std::lock_guard lock(mutex_);
+    return claimed_;
+}
+
 bool ProgressWindow::Cancelled() const {
     std::lock_guard lock(mutex_);
     return cancelled_;

@@ -83,6 +83,10 @@ class ProgressWindow : public std::enable_shared_from_this<ProgressWindow> {
     // Waits until no pass holds the window, so that a launcher returns only
     // when its operation is over.
     void WaitReleased();
+    // A pass holds the window now. A GUI keeps serving the exchange thread's
+    // boxes while it waits for the release instead of blocking in
+    // WaitReleased.
+    bool Held() const;
 
     void LogLine(const std::string& text, bool bold, std::uint32_t colour, bool italic);
     std::size_t LogLength() const;

@@ -252,15 +252,16 @@ void CSelvarDoc::BecomeUntitled() {
     device_.maximumAccess = Access::Level() == Access::kFull;
 }
 
-bool CSelvarDoc::SaveDocument(const std::string& path) {
+bool CSelvarDoc::SaveDocument(const std::string& path, bool quiet) {
     lastError_.clear();
     lastErrorShown_ = false;
     std::string error;
     if (!modification_ || !Svx::SaveFile(path, Access::Level(), modification_->displayName, common_,
                                          device_.Table(), error)) {
         lastError_ = error.empty() ? "Не удалось сохранить файл '" + path + "'." : error;
-        if (!Startup().driven) ShowMessage(lastError_, "", MessageIcon::Error);
-        lastErrorShown_ = !Startup().driven;
+        const bool show = !Startup().driven && !quiet;
+        if (show) ShowMessage(lastError_, "", MessageIcon::Error);
+        lastErrorShown_ = show;
         return false;
     }
     path_ = path;

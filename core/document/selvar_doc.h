@@ -150,7 +150,8 @@ class CSelvarDoc : public Svx::LoadSteps {
     // as it was, or, when the file's configuration had been set up already,
     // makes it a new untitled one: the path always names what it holds.
     bool OpenDocument(const std::string& path);
-    bool SaveDocument(const std::string& path);
+    // quiet: a failure shows no box (the save of a command-line run).
+    bool SaveDocument(const std::string& path, bool quiet = false);
     // The error of the last failed open or save, and whether a box has
     // shown it already.
     const std::string& LastError() const { return lastError_; }

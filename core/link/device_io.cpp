@@ -506,9 +506,9 @@ int DeviceIO::reopen_port() {
     }
     Outcome::Set(Outcome::kPortFailed);
     if (!Startup().driven)
-        ShowMessage("Не удается открыть порт " + port_.portName +
-                        ". Связь с сетью отсутствует. Проверьте сетевые параметры",
-                    "Ошибка драйвера последовательного порта", MessageIcon::None,
-                    MessageButtons::Ok);
+        ShowMessageWithDetails("Не удается открыть порт " + port_.portName +
+                                   ". Связь с сетью отсутствует. Проверьте сетевые параметры",
+                               "Ошибка драйвера последовательного порта", MessageIcon::None,
+                               MessageButtons::Ok, port_.LastFailure().detail);
     return r;
 }

@@ -36,6 +36,14 @@ MessageResult ShowMessage(const std::string& text, const std::string& caption, M
                : MessageResult::Ok;
 }
 
+MessageResult ShowMessageWithDetails(const std::string& text, const std::string& caption,
+                                     MessageIcon icon, MessageButtons buttons,
+                                     const std::string& details) {
+    if (MessageBoxService* s = g_messageBoxes.load())
+        return s->ShowWithDetails(text, caption, icon, buttons, details);
+    return ShowMessage(text, caption, icon, buttons);
+}
+
 void SetPasswordPrompt(PasswordPrompt* prompt) {
     g_passwordPrompt.store(prompt);
 }

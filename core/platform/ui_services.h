@@ -20,6 +20,15 @@ class MessageBoxService {
     // `caption` empty means the program's own title.
     virtual MessageResult Show(const std::string& text, const std::string& caption,
                                MessageIcon icon, MessageButtons buttons) = 0;
+    // The same box with the system's own words (why a port would not open)
+    // available below the text; a service without room for them leaves
+    // them out.
+    virtual MessageResult ShowWithDetails(const std::string& text, const std::string& caption,
+                                          MessageIcon icon, MessageButtons buttons,
+                                          const std::string& details) {
+        (void)details;
+        return Show(text, caption, icon, buttons);
+    }
 };
 
 // The process-wide message-box service. With none installed, boxes are
@@ -31,6 +40,9 @@ MessageBoxService* GetMessageBoxService();
 MessageResult ShowMessage(const std::string& text, const std::string& caption = {},
                           MessageIcon icon = MessageIcon::Information,
                           MessageButtons buttons = MessageButtons::Ok);
+MessageResult ShowMessageWithDetails(const std::string& text, const std::string& caption,
+                                     MessageIcon icon, MessageButtons buttons,
+                                     const std::string& details);
 
 // Notices from the operations and the polling threads to the main window.
 // Calls may come from worker threads: the GUI queues them to its own thread,
@@ -72,6 +84,11 @@ class MainWindowNotifications {
   public:
     virtual ~MainWindowNotifications() = default;
     virtual void ProgressOn() {}
+    // The progress bar with the range 0..rangeHigh (0 gives 0..100).
+    virtual void ProgressOnWithRange(int rangeHigh) {
+        (void)rangeHigh;
+        ProgressOn();
+    }
     virtual void ProgressPosition(int percent) { (void)percent; }
     virtual void ProgressOff() {}
     virtual void Refresh() {}

@@ -1,9 +1,5 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/application.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.show();
-    return app.exec();
+    return RunSelvar(argc, argv);
 }
