@@ -47,6 +47,35 @@ constexpr int kTransferAttributes = 294;
 constexpr int kDbfExport = 302;
 constexpr int kDbfImport = 303;
 constexpr int kAutoRead = 134;
+// The other commands of the main window, the tray and the keys.
+constexpr int kBlockRead = 150;
+constexpr int kBlockWrite = 151;
+constexpr int kBlockWriteChanged = 152;
+constexpr int kCompare = 257;
+constexpr int kChangePasswords = 296;
+constexpr int kReserved299 = 299;
+constexpr int kReserved313 = 313;
+constexpr int kCalibrate = 32800;
+constexpr int kSemiAutomaticConverter = 32810;
+constexpr int kAutomaticConverter = 32811;
+constexpr int kReserved32839 = 32839;
+constexpr int kFirstReservedLevel2 = 32853;
+constexpr int kLastReservedLevel2 = 32858;
+constexpr int kFirstCurve = 32867;  // "График №1" … "График №8"
+constexpr int kHideMinimized = 32880;
+constexpr int kRestore = 32881;
+constexpr int kRegulation = 32885;
+constexpr int kRs232 = 32890;
+constexpr int kRs485 = 32891;
+constexpr int kNew = 57600;
+constexpr int kOpen = 57601;
+constexpr int kSave = 57603;
+constexpr int kSaveAs = 57604;
+constexpr int kAbout = 57664;
+constexpr int kExit = 57665;
+constexpr int kHelp = 57670;
+constexpr int kToolbar = 59392;
+constexpr int kStatusBar = 59393;
 }  // namespace CommandId
 
 // What the modification wizard decided. The GUI runs its pages; a headless
