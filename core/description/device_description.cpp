@@ -46,6 +46,10 @@ std::string DescriptionDirectory() {
     std::error_code ec;
     const char* probe = DeviceDescriptions().front().parametersFile;
     if (!exeDir.empty() && std::filesystem::exists(exeDir / probe, ec)) return exeDir.string();
+    // Installed: bin/ and share/selvar/ under one prefix, wherever the prefix is.
+    std::filesystem::path installed = exeDir.parent_path() / "share" / "selvar";
+    if (!exeDir.empty() && std::filesystem::exists(installed / probe, ec))
+        return installed.string();
     return SELVAR_INSTALLED_DATA_DIR;
 }
 

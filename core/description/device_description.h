@@ -22,7 +22,8 @@ const std::vector<CDeviceDescription>& DeviceDescriptions();
 const CDeviceDescription* FindDeviceDescription(std::string_view nameOrAlias);
 
 // Folder of the description files: $SELVAR_DATA_DIR when set, else the
-// executable's folder when it holds them, else the installed data folder.
+// executable's folder when it holds them, else ../share/selvar beside it (an
+// installed program under any prefix), else the installed data folder.
 std::string DescriptionDirectory();
 
 // The path of one description file.
