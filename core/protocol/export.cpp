@@ -344,12 +344,14 @@ bool DayFile::ForEachRecord(const std::function<bool(const LogRecord&)>& sink,
     }
     if (stopped) return false;
     if (in.bad()) warnings_.push_back(name_ + ": cannot read " + path_);
+    // A file read twice (the pages) is reported once.
     if (!warned_ && decoder.damaged())
         warnings_.push_back(Format("%s: damaged at byte %llu; the records after it are left out",
                                    name_.c_str(),
                                    static_cast<unsigned long long>(decoder.offset())));
     else if (!warned_ && !decoder.AtBoundary())
         warnings_.push_back(name_ + ": the last record is cut short and left out");
+    warned_ = warned_ || decoder.damaged() || !decoder.AtBoundary();
     if (progress && shown != 100) progress(100);
     return true;
 }
