@@ -2,9 +2,9 @@
 
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QSvgRenderer>
@@ -15,20 +15,40 @@ namespace Wizard {
 namespace {
 
 constexpr int kPictureWidth = 132;
-constexpr int kPictureHeight = 300;
 constexpr int kTitlePixels = 16;
 
-QPixmap SidePicture(const QString& path, qreal ratio) {
-    QSvgRenderer svg(path);
-    QPixmap pixmap(QSize(kPictureWidth, kPictureHeight) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::white);
-    if (!svg.isValid()) return pixmap;
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    svg.render(&painter, QRectF(0, 0, kPictureWidth, kPictureHeight));
-    return pixmap;
-}
+// The page's side picture: drawn at its full width from the top, its lowest
+// row of colour carried on down to the bottom of however tall the page is.
+class SidePicture : public QWidget {
+  public:
+    SidePicture(const QString& path, QWidget* parent) : QWidget(parent), svg_(path) {
+        setObjectName("picture");
+        setFixedWidth(kPictureWidth);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::white);
+        const QSize natural = svg_.defaultSize();
+        if (!svg_.isValid() || natural.isEmpty()) return;
+        const QSize size(width(), width() * natural.height() / natural.width());
+        const qreal ratio = devicePixelRatioF();
+        QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::white);
+        {
+            QPainter onImage(&image);
+            onImage.setRenderHint(QPainter::Antialiasing);
+            svg_.render(&onImage, QRectF(QPointF(0, 0), QSizeF(size)));
+        }
+        painter.fillRect(rect(), image.pixelColor(0, image.height() - 1));
+        painter.drawImage(QRect(QPoint(0, 0), size), image);
+    }
+
+  private:
+    QSvgRenderer svg_;
+};
 
 }  // namespace
 
@@ -46,17 +66,12 @@ void C0WizPage::Create(C0WizDialog* owner) {
     setPalette(white);
 
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 12, 8);
+    row->setContentsMargins(0, 0, 12, 0);
     row->setSpacing(14);
-    auto* picture = new QLabel(this);
-    picture->setObjectName("picture");
-    picture->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    if (!picture_.isEmpty()) picture->setPixmap(SidePicture(picture_, devicePixelRatioF()));
-    picture->setFixedWidth(kPictureWidth);
-    row->addWidget(picture);
+    row->addWidget(new SidePicture(picture_, this));
 
     auto* column = new QVBoxLayout;
-    column->setContentsMargins(0, 14, 0, 0);
+    column->setContentsMargins(0, 14, 0, 8);
     column->setSpacing(10);
     titleLabel_ = new QLabel(title_, this);
     titleLabel_->setObjectName("title");

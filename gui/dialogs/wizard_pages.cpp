@@ -244,7 +244,7 @@ CMasterDlg::CMasterDlg(CSelvarDoc& doc, const CDeviceDescription* activeNow, QWi
     AddPage(page5_);
     AddPage(page7_);
     AddPage(page6_);
-    resize(640, 430);
+    resize(740, 390);
 }
 
 CMasterDlg::~CMasterDlg() {
