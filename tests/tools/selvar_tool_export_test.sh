@@ -88,6 +88,15 @@ CUT=3 write_log "$SELVAR_HOME/protocol/17-11-2026.log" "$T0,rEAd,0,0,41a40000" "
 grep -q 'cut short' "$WORK/err" || fail "no warning for the cut log: $(cat "$WORK/err")"
 [ -s "$WORK/out" ] || fail "a cut log wrote nothing"
 
+# A composite value's record carries the text the polling showed; the
+# pages and log dump show it as it was.
+write_log "$SELVAR_HOME/protocol/18-11-2026.log" "$T0,v.in,0,0,31322e333435"
+"$TOOL" export html a1 --file 18-11-2026.log --filter v.in >/dev/null 2>&1 || fail "html of a composite"
+/usr/bin/python3 "$HERE/export_html_check.py" "$SELVAR_HOME/temp" 18-11-2026.html >"$WORK/seen" 2>&1
+grep -q '^row 09:59:58|12.345|_$' "$WORK/seen" || fail "the composite value: $(cat "$WORK/seen")"
+"$TOOL" log dump "$SELVAR_HOME/protocol/18-11-2026.log" --modification a1 >"$WORK/out" 2>&1
+grep -q '	12.345	float$' "$WORK/out" || fail "log dump of a composite: $(cat "$WORK/out")"
+
 # Wrong command lines.
 for args in "html a1 --from 2026-11-15" "html a1 --from 2026-11-15 --to 2026-11-14" \
     "html a1 --from 15.11.2026 --to 2026-11-15" "html a1 --file x.log --from 2026-11-15" \

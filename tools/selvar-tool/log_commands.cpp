@@ -13,6 +13,7 @@
 #include "description/device_description.h"
 #include "description/tree_loader.h"
 #include "device/device.h"
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "protocol/protocol_files.h"
@@ -64,6 +65,15 @@ class RecordPrinter {
         io_.out << LocalTimeText(r.time) << '\t' << r.name << '\t' << int(r.address) << '\t'
                 << (r.failed ? "failed" : "ok") << '\t';
         if (const Parameter* p = device_ ? Find(r) : nullptr) {
+            // A composite value's record holds the text the polling showed.
+            if (Protocol::RecordsShownText(*p) && !r.data.empty()) {
+                std::string text = Cp1251ToUtf8(Utf8ToCp1251(
+                    std::string_view(reinterpret_cast<const char*>(r.data.data()), r.data.size())));
+                for (char& c : text)
+                    if (static_cast<unsigned char>(c) < 0x20) c = '?';  // one record a line
+                io_.out << text << '\t' << p->type << '\n';
+                return;
+            }
             MyConverter converter;
             converter.name = p->name;
             converter.type = p->type;
