@@ -137,6 +137,8 @@ ExportResult ExportJob::RunHtml() {
     const std::string name = request_.byFile ? request_.dataFile : DayLogName(request_.from);
     const std::string title = DataFileTitle(name);
     DayFile day(request_.protocolFolder, request_.outputFolder, name, result.warnings);
+    if (request_.byFile && !day.Found())
+        result.warnings.push_back(name + ": no log file or archive stream of that name");
     ColumnIndex index(columns_);
     LocalClock clock;
     auto progress = [&](int base) {

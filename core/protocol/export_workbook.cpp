@@ -211,6 +211,8 @@ ExportResult ExportJob::RunWorkbook() {
         const std::string name =
             request_.byFile ? request_.dataFile : DayLogName(CivilDate::FromSerial(first + i));
         DayFile day(request_.protocolFolder, request_.outputFolder, name, result.warnings);
+        if (request_.byFile && !day.Found())
+            result.warnings.push_back(name + ": no log file or archive stream of that name");
         ok = day.ForEachRecord(
             [&](const LogRecord& r) {
                 if (Cancelled()) return false;

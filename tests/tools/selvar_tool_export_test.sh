@@ -88,6 +88,11 @@ CUT=3 write_log "$SELVAR_HOME/protocol/17-11-2026.log" "$T0,rEAd,0,0,41a40000" "
 grep -q 'cut short' "$WORK/err" || fail "no warning for the cut log: $(cat "$WORK/err")"
 [ -s "$WORK/out" ] || fail "a cut log wrote nothing"
 
+# A data file that is not there: the header row, a warning, exit 2.
+"$TOOL" export xlsx a1 --file 01-01-2026.log >"$WORK/out" 2>"$WORK/err"
+[ $? -eq 2 ] || fail "a missing data file should exit 2"
+grep -q 'no log file or archive stream' "$WORK/err" || fail "no warning for a missing file: $(cat "$WORK/err")"
+
 # A composite value's record carries the text the polling showed; the
 # pages and log dump show it as it was.
 write_log "$SELVAR_HOME/protocol/18-11-2026.log" "$T0,v.in,0,0,31322e333435"
@@ -101,6 +106,7 @@ grep -q '	12.345	float$' "$WORK/out" || fail "log dump of a composite: $(cat "$W
 for args in "html a1 --from 2026-11-15" "html a1 --from 2026-11-15 --to 2026-11-14" \
     "html a1 --from 15.11.2026 --to 2026-11-15" "html a1 --file x.log --from 2026-11-15" \
     "html a1 --file x.log --filter nosuch" "pdf a1 --file x.log" "html zz --file x.log" \
+    "html a1 --file ../protocol/x.log" \
     "clear 13-2026" "clear 3-2026"; do
     # shellcheck disable=SC2086
     "$TOOL" export $args >/dev/null 2>&1

@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "protocol/export.h"
+#include "protocol/protocol_files.h"
 
 namespace fs = std::filesystem;
 
@@ -98,6 +99,9 @@ int RunExport(const Args& args, Io& io) {
     if (auto file = args.Text("--file")) {
         if (args.Has("--from") || args.Has("--to"))
             throw UsageError("--file and a period (--from, --to) exclude each other");
+        if (!Protocol::IsSafeStreamName(*file))
+            throw UsageError("--file takes the name of a log or archive stream, not '" + *file +
+                             "'");
         request.byFile = true;
         request.dataFile = *file;
     } else {
