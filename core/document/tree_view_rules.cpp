@@ -479,7 +479,8 @@ CommitResult CommitEdit(CSelvarDoc& doc, const CellEdit& edit) {
     r.cellText = p.value;
     if (programSetting) return CommitProgramSetting(doc, edit, before, r);
 
-    InstantWrite(doc.device(), p);
+    // The protocol file's name is the program's own, never the device's.
+    if (!IsProtocolParameter(p)) InstantWrite(doc.device(), p);
     r.colour = kChangedGreen;
     return r;
 }
