@@ -242,8 +242,8 @@ bool IsErrorColour(Rgb colour) {
 
 // --- columns ---
 
-const std::array<ColumnSpec, kColumnCount>& Columns() {
-    static const std::array<ColumnSpec, kColumnCount> columns{{
+const std::array<ColumnInfo, kColumnCount>& Columns() {
+    static const std::array<ColumnInfo, kColumnCount> columns{{
         {"Название", 20, Alignment::Left},
         {"Значение", 10, Alignment::Centre},
         {"Имя Лудра", 8, Alignment::Centre},

@@ -63,12 +63,12 @@ constexpr int kErrors = 8;
 }  // namespace Column
 
 enum class Alignment { Left, Centre };
-struct ColumnSpec {
+struct ColumnInfo {
     const char* header;
     int tenths;  // width in tenths of the usable width
     Alignment alignment;
 };
-const std::array<ColumnSpec, kColumnCount>& Columns();
+const std::array<ColumnInfo, kColumnCount>& Columns();
 // Widths for a view whose client area is clientWidth pixels wide: 15 pixels
 // are kept for the scroll bar, a tenth of the rest is the unit.
 std::array<int, kColumnCount> ColumnWidths(int clientWidth);
