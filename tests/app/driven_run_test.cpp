@@ -178,19 +178,20 @@ TEST_F(DrivenRunTest, ShutdownEndsWaitingWatchers) {
 
 TEST_F(DrivenRunTest, ShutdownDoesNotWaitForeverForAStuckWatcher) {
     DrivenRun::SetStopLimit(milliseconds(20));
-    Event release, returned;
-    DrivenRunHooks hooks = rec.Hooks();
-    hooks.stopDevice = [&] {
-        release.Wait();  // a window that never answers
-        returned.Set();
+    // Owned by the hook itself: the abandoned watcher outlives this test.
+    auto release = std::make_shared<Event>(), returned = std::make_shared<Event>();
+    DrivenRunHooks hooks;
+    hooks.stopDevice = [release, returned] {
+        release->Wait();  // a window that never answers
+        returned->Set();
     };
     CommandLine line = ParseCommandLine({"/write/port:2", "a.svx"});
     run = std::make_unique<DrivenRun>(line, PlanStartup(line), hooks);
     run->Start();
     run->Shutdown();  // returns although the exit watcher is stuck
     run.reset();      // and the run may go; the watcher keeps what it uses
-    release.Set();
-    ASSERT_TRUE(returned.Wait(kHang));
+    release->Set();
+    ASSERT_TRUE(returned->Wait(kHang));
 }
 
 TEST_F(DrivenRunTest, AnExitEventThatCannotBeOpenedIsReported) {
