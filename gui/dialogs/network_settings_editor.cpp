@@ -52,6 +52,8 @@ NetworkSettingsEditor::NetworkSettingsEditor(const Elements::NetRS485prg& settin
     setWindowTitle(QString::fromStdString(settings.TypeName()));
     auto* column = new QVBoxLayout(this);
     auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    setMinimumWidth(380);
     for (const Parameter* p : settings.parameters) {
         Row row{p->name};
         const QString value = QString::fromStdString(p->value);

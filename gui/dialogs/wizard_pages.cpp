@@ -112,10 +112,8 @@ void CPage5::Change() {
 }
 
 void CPage5::Check() {
-    {
-        WaitCursor wait;
-        master_.Document().OnCommand(CommandId::kCheckLink);
-    }
+    // The check shows its own boxes as it goes, so no wait cursor here.
+    master_.Document().OnCommand(CommandId::kCheckLink);
     Refresh();
 }
 
@@ -150,18 +148,23 @@ void CPage7::OnCreate() {
 }
 
 bool CPage7::Identify() {
-    WaitCursor wait;
     Device& device = master_.Document().device();
     std::string dev;
-    if (!ReadDeviceParameter(device, "dev", dev)) {
+    std::string version;
+    bool answered = false;
+    bool versionRead = false;
+    {
+        // Only while the device is asked: a box shows the ordinary cursor.
+        WaitCursor wait;
+        answered = ReadDeviceParameter(device, "dev", dev);
+        if (answered) versionRead = ReadDeviceParameter(device, "p.ver", version);
+    }
+    if (!answered) {
         ShowMessage("Связь установить не удалось!", "Ошибка связи", MessageIcon::Exclamation);
         return true;
     }
-    dev = std::string(TrimRight(dev));
-    std::string version;
-    if (!ReadDeviceParameter(device, "p.ver", version))
-        return AskToContinue("Подключенный прибор не поддерживается конфигуратором.");
-    const std::string key = dev + "-" + std::string(Utf8Prefix(version, 2));
+    if (!versionRead) return AskToContinue("Подключенный прибор не поддерживается конфигуратором.");
+    const std::string key = std::string(TrimRight(dev)) + "-" + std::string(Utf8Prefix(version, 2));
     if (const CDeviceDescription* known = DescriptionNamed(key)) {
         master_.active = known;
         return true;

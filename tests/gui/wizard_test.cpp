@@ -74,6 +74,18 @@ struct TrivialWizard {
     std::vector<TrivialPage*> pages;
 };
 
+// Keeps whether a box came up under the wait cursor.
+class CursorAwareRecorder : public MessageRecorder {
+  public:
+    using MessageRecorder::MessageRecorder;
+    MessageResult Show(const std::string& text, const std::string& caption, MessageIcon icon,
+                       MessageButtons buttons) override {
+        if (QApplication::overrideCursor()) ++underWaitCursor;
+        return MessageRecorder::Show(text, caption, icon, buttons);
+    }
+    int underWaitCursor = 0;
+};
+
 const CDeviceDescription* Named(const char* alias) {
     return FindDeviceDescription(alias);
 }
@@ -293,9 +305,11 @@ class WizardTest : public QObject {
     void withoutADeviceTheUserChooses() {
         silent = std::make_unique<PtyPeer>();
         MakeDocument(silent->Path());
-        MessageRecorder boxes;
+        CursorAwareRecorder boxes;
         auto wizard = ToModificationPage(nullptr);
         QVERIFY(HasBox(boxes, "Связь установить не удалось!", "Ошибка связи"));
+        QCOMPARE(boxes.underWaitCursor, 0);
+        QVERIFY(!QApplication::overrideCursor());
         QListWidget* list = wizard->ModificationPage().List();
         QCOMPARE(list->count(), int(DeviceDescriptions().size()));
         QVERIFY(list->selectedItems().isEmpty());
@@ -325,8 +339,9 @@ class WizardTest : public QObject {
 
     void noToAnUnsupportedModificationCancels() {
         QVERIFY(StartSimulator({"--dev", "Прибор"}));
-        MessageRecorder boxes(MessageResult::No);
+        CursorAwareRecorder boxes(MessageResult::No);
         auto wizard = ToModificationPage(Named("b4"));
+        QCOMPARE(boxes.underWaitCursor, 0);
         QCOMPARE(boxes.boxes.size(), std::size_t(1));
         QCOMPARE(boxes.boxes[0].text,
                  std::string("Данная модификация прибора не поддерживается.\n\nХотите продолжить "
@@ -345,6 +360,55 @@ class WizardTest : public QObject {
         QVERIFY(wizard->ModificationPage().List()->selectedItems().isEmpty());
         QVERIFY(!wizard->NextButton()->isEnabled());
         QCOMPARE(wizard->active, nullptr);
+    }
+
+    void aStopLeftByAnEarlierOperationDoesNotBlindTheWizard() {
+        QVERIFY(StartSimulator());
+        MessageRecorder boxes;
+        doc->device().stopEvent.Set();
+        auto wizard = ToModificationPage(nullptr);
+        QCOMPARE(Selection(wizard->ModificationPage().List()), QString("Селвар-А1"));
+        QVERIFY(boxes.boxes.empty());
+    }
+
+    void autoReadIsOfferedOnlyWhileTheDeviceAnswers() {
+        QVERIFY(StartSimulator());
+        MessageRecorder boxes;
+        auto wizard = ToModificationPage(nullptr);
+        wizard->NextButton()->click();
+        QVERIFY(wizard->ModesPage().AutoReadBox()->isChecked());
+        // The device goes away: the "dev" read before still holds its value.
+        sim.reset();
+        wizard->BackButton()->click();
+        QVERIFY(wizard->NextButton()->isEnabled());
+        wizard->NextButton()->click();
+        QCOMPARE(wizard->CurrentIndex(), 2);
+        QVERIFY(!wizard->ModesPage().AutoReadBox()->isChecked());
+    }
+
+    void runStartsFromTheModificationInUseOnceThereIsOne() {
+        silent = std::make_unique<PtyPeer>();
+        MakeDocument(silent->Path());
+        MessageRecorder boxes;
+        QtModificationWizard wizard(*doc, nullptr);
+        QString first = "-", later = "-";
+        auto look = [](QString* selection) {
+            return [selection](CMasterDlg& w) {
+                w.NextButton()->click();
+                *selection = Selection(w.ModificationPage().List());
+                w.CancelButton()->click();
+            };
+        };
+        // At the program's first start nothing is chosen yet.
+        WhenModal<CMasterDlg>(look(&first));
+        QVERIFY(!wizard.Run().has_value());
+        QCOMPARE(first, QString());
+
+        QVERIFY(doc->SetUpConfiguration(Named("b2"), false));
+        QVERIFY(doc->NewDocument());
+        WhenModal<CMasterDlg>(look(&later));
+        QVERIFY(!wizard.Run().has_value());
+        QCOMPARE(later, QString("Селвар-Б2"));
     }
 
     void theTestOptionClosesTheWizardByItself() {
@@ -424,6 +488,8 @@ class WizardTest : public QObject {
         static_cast<QComboBox*>(editor.Editor("PrtY"))->setCurrentText("Odd");
         MessageRecorder boxes;
         editor.show();
+        const QString shots = qEnvironmentVariable("SELVAR_WIZARD_SHOTS");
+        if (!shots.isEmpty()) editor.grab().save(shots + "/settings-editor.png");
         editor.accept();
         QVERIFY(editor.isVisible());
         QCOMPARE(boxes.boxes.size(), std::size_t(1));
