@@ -101,8 +101,8 @@ bool CTableCtrl::RowDisabled(int row) const {
 void CTableCtrl::ApplyFlags(int row, int column) {
     QTableWidgetItem* cell = item(row, column);
     if (!cell) return;
-    // Without "enabled" the style draws the cell grey and the view neither
-    // selects nor focuses it.
+    // Without "enabled" the style draws the cell grey, and the view neither
+    // selects it nor stops on it when the keys move the current row.
     const bool rowOff = cell->data(kRowDisabledRole).toBool();
     if (rowOff)
         cell->setFlags(Qt::NoItemFlags);
@@ -196,19 +196,6 @@ void CTableCtrl::Store(int row, int column, const QString& text) {
 
 bool CTableCtrl::StoreCell(int row, int column, const QString& text, QString* error) {
     return storeCell ? storeCell(row, column, text, error) : true;
-}
-
-QModelIndex CTableCtrl::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
-    const QModelIndex current = currentIndex();
-    const QModelIndex next = QTableWidget::moveCursor(action, modifiers);
-    if (!next.isValid() || !RowDisabled(next.row())) return next;
-    const bool backwards =
-        action == MoveUp || action == MovePageUp || action == MoveEnd || action == MovePrevious;
-    const int step = backwards ? -1 : 1;
-    for (int row = next.row(); row >= 0 && row < rowCount(); row += step)
-        if (!RowDisabled(row)) return model()->index(row, next.column());
-    // Nothing selectable that way: stay.
-    return current;
 }
 
 void CTableCtrl::mouseDoubleClickEvent(QMouseEvent* e) {

@@ -59,7 +59,6 @@ class CTableCtrl : public QTableWidget {
     void cellStored(int row, int column, const QString& text);
 
   protected:
-    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
 

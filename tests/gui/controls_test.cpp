@@ -297,6 +297,19 @@ void ControlsTest::editingEndsOnEnterTabFocusAndEscape() {
     QCOMPARE(h.lists.size(), size_t{2});
     QCOMPARE(h.lists[1].text, QString("авто"));
     QVERIFY(h.lists[1].accepted);
+    // Dropped down at once: the popup taking the focus does not end it, a
+    // choice in the popup does.
+    QVERIFY(h.tree->OpenList(row, 2, {"выкл", "вкл", "авто"}, 0));
+    auto* popup = h.tree->ComboBox()->view();
+    QTRY_VERIFY(popup->isVisible());
+    QVERIFY(h.tree->EditorOpen());
+    QTest::keyClick(popup, Qt::Key_Down);
+    QCOMPARE(h.lists.size(), size_t{2});
+    QTest::keyClick(popup, Qt::Key_Return);
+    QCOMPARE(h.lists.size(), size_t{3});
+    QCOMPARE(h.lists[2].text, QString("вкл"));
+    QVERIFY(h.lists[2].accepted);
+    QVERIFY(!h.tree->EditorOpen());
     // Collapsing the rows under an editor ends it with its result.
     QVERIFY(h.tree->OpenEditBox(row, 1, "3"));
     h.tree->ExpandItem(top, false);
