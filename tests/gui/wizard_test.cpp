@@ -27,6 +27,7 @@
 #include "platform/settings_store.h"
 #include "support/message_recorder.h"
 #include "support/pty_peer.h"
+#include "support/scripted_peer.h"
 #include "support/sim_process.h"
 
 namespace fs = std::filesystem;
@@ -348,6 +349,28 @@ class WizardTest : public QObject {
                              "работу с этим прибором?"));
         QCOMPARE(boxes.boxes[0].caption, std::string("Предупреждение"));
         QCOMPARE(int(boxes.boxes[0].buttons), int(MessageButtons::YesNo));
+        QTRY_VERIFY(!wizard->isVisible());
+        QCOMPARE(wizard->result(), int(QDialog::Rejected));
+    }
+
+    void noToADeviceWithoutAVersionCancels() {
+        // A device of another kind: it names itself but knows no "p.ver".
+        silent = std::make_unique<PtyPeer>();  // stands in until the document exists
+        MakeDocument(silent->Path());
+        const std::uint16_t devHash = doc->device().FindParameter("dev")->Hash();
+        ScriptedPeer other([devHash](const ScriptedPeer::Request& r) -> std::optional<std::string> {
+            if (r.Hash() != devHash) return std::nullopt;
+            return ScriptedPeer::Answer(r.Hash(), {'Z', 'Y', 'X'});
+        });
+        doc->device().Port().portName = other.Path();
+        CursorAwareRecorder boxes(MessageResult::No);
+        auto wizard = ToModificationPage(Named("a1"));
+        QCOMPARE(boxes.boxes.size(), std::size_t(1));
+        QCOMPARE(boxes.boxes[0].text,
+                 std::string("Подключенный прибор не поддерживается конфигуратором.\n\nХотите "
+                             "продолжить работу с этим прибором?"));
+        QCOMPARE(boxes.boxes[0].caption, std::string("Предупреждение"));
+        QCOMPARE(int(boxes.boxes[0].icon), int(MessageIcon::Exclamation));
         QTRY_VERIFY(!wizard->isVisible());
         QCOMPARE(wizard->result(), int(QDialog::Rejected));
     }
