@@ -248,15 +248,6 @@ class WizardTest : public QObject {
             QCOMPARE(p->updates, 1);
     }
 
-    void cancelEndsWithoutFinishing() {
-        TrivialWizard w(2);
-        w.dialog.show();
-        w.dialog.CancelButton()->click();
-        QVERIFY(!w.dialog.isVisible());
-        QCOMPARE(w.dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(w.pages[0]->updates, 0);
-    }
-
     void tabAndEnterInsideAPageGoToTheWizardsButtons() {
         TrivialWizard w(2);
         w.dialog.show();
@@ -327,15 +318,6 @@ class WizardTest : public QObject {
         QCOMPARE(choice.modification, &DeviceDescriptions()[2]);
         QVERIFY(!choice.autoRead);
         QVERIFY(choice.instantWrite);
-    }
-
-    void withoutADeviceTheModificationInUseStaysChosen() {
-        silent = std::make_unique<PtyPeer>();
-        MakeDocument(silent->Path());
-        MessageRecorder boxes;
-        auto wizard = ToModificationPage(Named("b4"));
-        QCOMPARE(Selection(wizard->ModificationPage().List()), QString("Селвар-Б4"));
-        QVERIFY(wizard->NextButton()->isEnabled());
     }
 
     void noToAnUnsupportedModificationCancels() {
