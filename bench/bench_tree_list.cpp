@@ -118,6 +118,21 @@ void BM_RefreshEveryRowTextsOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_RefreshEveryRowTextsOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// One polled value arriving: one row's texts changed and the event loop
+// run once, which paints what changed.
+void BM_OneRowAndItsPaint(benchmark::State& state) {
+    Tree tree;
+    tree.Build();
+    QApplication::processEvents();
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        tree.ctrl.SetItemTexts(tree.rows[3], RowTexts(3, round), kColours[round % 4]);
+        QApplication::processEvents();
+    }
+}
+BENCHMARK(BM_OneRowAndItsPaint)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {
