@@ -28,6 +28,7 @@
 #include "dbf/parameter_export.h"
 #include "device/program_modes.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/export_dialog.h"
 #include "dialogs/progress_dialog.h"
 #include "document/access_level.h"
 #include "document/selvar_doc.h"
@@ -53,7 +54,7 @@ constexpr int kConverterAutomatic = 32811;
 
 // Dialogs that come with later work: their commands stay grey until then.
 constexpr int kNotYet[] = {CommandId::kSinglePoint, CommandId::kStructureReport,
-                           CommandId::kProgramNetwork, CommandId::kProtocolExport, 32885};
+                           CommandId::kProgramNetwork, 32885};
 
 // What the document's own command handler carries out.
 constexpr int kDocumentCommands[] = {CommandId::kReadAll,
@@ -327,6 +328,7 @@ bool CMainFrame::HasHandler(int id) const {
         case CommandId::kParameterList:
         case CommandId::kDbfExport:
         case CommandId::kDbfImport:
+        case CommandId::kProtocolExport:
             return true;
         default:
             break;
@@ -449,6 +451,11 @@ bool CMainFrame::RunDocumentTool(int id) {
             const QString path =
                 QFileDialog::getSaveFileName(this, QString(), name, QString::fromUtf8(kDbfFilter));
             if (!path.isEmpty()) ExportParameters(*doc_.ConfigurationTree(), path.toStdString());
+            return true;
+        }
+        case CommandId::kProtocolExport: {
+            CExportOperDlg exportDialog(doc_, this);
+            exportDialog.exec();
             return true;
         }
         case CommandId::kDbfImport: {
