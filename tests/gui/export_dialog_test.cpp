@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QAbstractScrollArea>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
@@ -25,15 +26,18 @@
 #include <functional>
 #include <memory>
 
+#include "app/recent_files.h"
 #include "description/device_description.h"
 #include "dialogs/clear_archives_dialog.h"
 #include "document/selvar_doc.h"
 #include "model/parameter.h"
+#include "platform/app_state.h"
 #include "platform/codepage.h"
 #include "platform/semaphore.h"
 #include "platform/text.h"
 #include "protocol/protocol_files.h"
 #include "support/message_recorder.h"
+#include "ui/main_window.h"
 
 namespace fs = std::filesystem;
 using Protocol::ExportFormat;
@@ -456,6 +460,31 @@ class ExportDialogTest : public QObject {
         QCOMPARE(Names(protocol_),
                  (std::vector<std::string>{"01-03-2026.log", "04-2026.var", "notes.var"}));
         QVERIFY(dlg->isVisible());
+    }
+
+    void theMainWindowsCommandOpensTheDialogWithoutAPort() {
+        Startup().noPort = true;
+        RecentFileList recent(4);
+        CMainFrame window(*doc_, recent);
+        QVERIFY(window.HasHandler(CommandId::kProtocolExport));
+        window.UpdateCommandUi();
+        QVERIFY(window.Action(CommandId::kProtocolExport)->isEnabled());
+        QString title;
+        auto* timer = new QTimer;
+        timer->setInterval(5);
+        QObject::connect(timer, &QTimer::timeout, [timer, &title] {
+            auto* dlg = qobject_cast<CExportOperDlg*>(QApplication::activeModalWidget());
+            if (!dlg) return;
+            timer->stop();
+            timer->deleteLater();
+            title = dlg->windowTitle();
+            dlg->CancelButton()->click();
+        });
+        timer->start();
+        QVERIFY(window.OnCommand(CommandId::kProtocolExport));
+        QCOMPARE(title, QString::fromUtf8("Экспорт протокола измерений"));
+        window.Destroy();
+        Startup().noPort = false;
     }
 
     void noControlIsClippedOrOverlapped() {
