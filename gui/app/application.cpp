@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -244,6 +245,12 @@ void COrvinApp::ScheduleScreenshot(CMainFrame& window, const QString& path) {
             m->ensurePolished();
             m->grab().save(QStringLiteral("%1-menu%2.png").arg(base).arg(n));
         }
+        // Whatever dialog is up at that moment (the progress window of a
+        // driven run's operation).
+        int d = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != &window && w->isVisible() && qobject_cast<QDialog*>(w))
+                w->grab().save(QStringLiteral("%1-dialog%2.png").arg(base).arg(++d));
         if (QMenu* tray = window.TrayMenu()) {
             tray->adjustSize();
             tray->grab().save(QStringLiteral("%1-tray.png").arg(base));

@@ -692,13 +692,19 @@ void CMainFrame::ClearFixed() {
 }
 
 void CMainFrame::RequestClose() {
-    Queue([this] { close(); });
+    Queue([this] {
+        // Asked for by the driving program or the cancelled wizard: the
+        // closing question, but no save question nobody is there to answer.
+        unattendedClose_ = true;
+        close();
+        unattendedClose_ = false;
+    });
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (ShowMessage(App::kClosingQuestion, "", MessageIcon::Information, MessageButtons::YesNo) !=
             MessageResult::Yes ||
-        !SaveModified()) {
+        (!unattendedClose_ && !SaveModified())) {
         event->ignore();
         return;
     }

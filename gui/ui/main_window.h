@@ -167,7 +167,7 @@ class CMainFrame : public QMainWindow, public MainWindowNotifications {
     bool inTray_ = false;
     bool fixed_ = false;
     QRect fixedRect_;
-    bool closeConfirmed_ = false;
+    bool unattendedClose_ = false;
     bool closed_ = false;
     bool destroyed_ = false;
 };

@@ -47,7 +47,13 @@ class Answers : public MessageRecorder {
     MessageResult Show(const std::string& text, const std::string& caption, MessageIcon icon,
                        MessageButtons buttons) override {
         MessageRecorder::Show(text, caption, icon, buttons);
-        return buttons == MessageButtons::Ok ? MessageResult::Ok : answer;
+        if (buttons == MessageButtons::Ok) return MessageResult::Ok;
+        if (!script.empty()) {
+            MessageResult r = script.front();
+            script.erase(script.begin());
+            return r;
+        }
+        return answer;
     }
     bool Asked(const std::string& text) const {
         for (const Box& b : boxes)
@@ -55,6 +61,7 @@ class Answers : public MessageRecorder {
         return false;
     }
     MessageResult answer;
+    std::vector<MessageResult> script;  // taken first, one a question
 };
 
 }  // namespace
@@ -69,6 +76,9 @@ class MainWindowTest : public QObject {
     std::unique_ptr<CMainFrame> window_;
 
     void MakeWindow(bool configured = true) {
+        if (window_) window_->Destroy();
+        window_.reset();
+        doc_.reset();
         doc_ = std::make_unique<CSelvarDoc>();
         if (configured) {
             QVERIFY(doc_->SetUpConfiguration(&DeviceDescriptions().front(), false));
@@ -223,6 +233,31 @@ class MainWindowTest : public QObject {
         QCOMPARE(boxes.boxes.size(), std::size_t{3});
         QVERIFY(window_->Closed());
         QVERIFY(!window_->isVisible());
+    }
+
+    void onlyTheUsersCloseAsksToSaveTheChanges() {
+        MakeWindow();
+        Answers boxes(MessageResult::Yes);
+        window_->show();
+        doc_->SetModifiedFlag(true);
+        // The driving program's close: nobody could answer a file dialog.
+        window_->RequestClose();
+        QTRY_VERIFY(window_->Closed());
+        QCOMPARE(boxes.boxes.size(), std::size_t{1});
+        QCOMPARE(boxes.boxes[0].text, std::string(App::kClosingQuestion));
+
+        MakeWindow();
+        boxes.boxes.clear();
+        window_->show();
+        doc_->SetModifiedFlag(true);
+        // The user's close: Yes to the closing question, then Cancel to
+        // saving keeps the program with its changes.
+        boxes.script = {MessageResult::Yes, MessageResult::Cancel};
+        QVERIFY(!window_->close());
+        QCOMPARE(boxes.boxes.size(), std::size_t{2});
+        QVERIFY(boxes.boxes[1].text.find("Сохранить изменения") == 0);
+        QVERIFY(doc_->IsModified());
+        QVERIFY(!window_->Closed());
     }
 
     // --- opening the open file ---
