@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "description/device_description.h"
-#include "dialogs/network_settings_editor.h"
+#include "dialogs/properties_dialog.h"
 #include "platform/app_state.h"
 #include "platform/text.h"
 #include "platform/ui_services.h"
@@ -107,7 +107,7 @@ void CPage5::Refresh() {
 }
 
 void CPage5::Change() {
-    EditProgramSettings(master_.Document().device(), this);
+    Dialogs::RunProgramNetworkDialog(master_.Document(), false, this);
     Refresh();
 }
 

@@ -21,7 +21,9 @@
 #include "description/device_description.h"
 #include "dialogs/modification_wizard.h"
 #include "dialogs/network_settings_editor.h"
+#include "dialogs/properties_dialog.h"
 #include "dialogs/wizard_pages.h"
+#include "document/tree_view_rules.h"
 #include "link/sio.h"
 #include "platform/app_state.h"
 #include "platform/settings_store.h"
@@ -454,9 +456,9 @@ class WizardTest : public QObject {
         QVERIFY(field->toPlainText().contains("Скорость: 9600"));
         QVERIFY(field->toPlainText().contains("COM-порт: COM1"));
 
-        WhenModal<NetworkSettingsEditor>([](NetworkSettingsEditor& e) {
-            static_cast<QComboBox*>(e.Editor("bPS"))->setCurrentText("19200");
-            e.accept();
+        WhenModal<Dialogs::CBlockPropertieDialog>([](Dialogs::CBlockPropertieDialog& d) {
+            d.Commit(d.RowOf("bPS"), TreeView::Column::kValue, "19200");
+            d.accept();
         });
         wizard.ConnectionPage().ChangeButton()->click();
         QVERIFY(field->toPlainText().contains("Скорость: 19200"));
