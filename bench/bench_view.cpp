@@ -1,0 +1,282 @@
+// The configuration view over the largest modification (b4), offscreen:
+// building it with every branch expanded, refreshing every row after a read
+// of everything, and 126 polled values a second arriving through the
+// blocking notice while the event loop's longest stall is watched. Each
+// figure is printed beside the core alone producing the same rows through a
+// recording row sink.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "description/desc_branch.h"
+#include "description/device_description.h"
+#include "document/selvar_doc.h"
+#include "document/tree_view_rules.h"
+#include "link/sio.h"
+#include "platform/app_state.h"
+#include "platform/ui_services.h"
+#include "views/configuration_view.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "bench_view";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+// The rows as the core alone makes them: what each row would show, kept.
+class RecordingRows : public RowSink {
+  public:
+    RowHandle InsertParameterRow(RowHandle, Parameter& p, const ParameterRow& row) override {
+        views.push_back(TreeView::ParameterRowView(p, row, false));
+        return Next();
+    }
+    RowHandle InsertElementRow(RowHandle, Elements::InvisibleElement& element,
+                               const std::string& text, int, int) override {
+        texts.push_back(text);
+        if (auto* branch = dynamic_cast<DescBranch*>(&element))
+            colours.push_back(TreeView::BranchColour(*branch));
+        return Next();
+    }
+    RowHandle InsertSubRow(RowHandle, const std::string& text) override {
+        texts.push_back(text);
+        return Next();
+    }
+    RowHandle InsertConnectorRow(RowHandle, Elements::Connector&,
+                                 const std::string& text) override {
+        texts.push_back(text);
+        return Next();
+    }
+    void UpdateParameterRow(RowHandle, Parameter&, const ParameterRow&) override {}
+    void UpdateSubRow(RowHandle, const std::string&) override {}
+
+    std::vector<TreeView::RowView> views;
+    std::vector<std::string> texts;
+    std::vector<TreeView::Rgb> colours;
+
+  private:
+    RowHandle Next() { return reinterpret_cast<RowHandle>(++count_); }
+    std::size_t count_ = 0;
+};
+
+struct Fixture {
+    Fixture() {
+        App();
+        SetLinkPauses({0, 0});
+        COrvinTreeListView::SetBuildPause(std::chrono::milliseconds(0));
+        Startup().noPort = true;  // no port, no threads: the rows alone
+        doc = std::make_unique<CSelvarDoc>();
+        ok = doc->SetUpConfiguration(FindDeviceDescription("b4"), false) && doc->NewDocument();
+        view = std::make_unique<COrvinTreeListView>(*doc);
+        view->resize(1280, 900);
+        view->show();
+        doc->views = view.get();
+    }
+    ~Fixture() {
+        doc.reset();
+        view.reset();
+        Startup().noPort = false;
+    }
+    void CoreRows() {
+        RecordingRows rows;
+        doc->ConfigurationTree()->ShowTree(rows, nullptr, 0);
+        doc->OperativeTree()->ShowTree(rows, nullptr, 0);
+        doc->common().ShowInTree(rows, nullptr, -1, 0);
+        doc->device().ProgramSettings().ShowInTree(rows, nullptr, -1, 0);
+        benchmark::DoNotOptimize(rows.views.data());
+    }
+    std::vector<Parameter*> Parameters() const {
+        std::vector<Parameter*> list;
+        doc->ConfigurationTree()->ForEachBranch([&](const DescBranch& b) {
+            list.insert(list.end(), b.parameters.begin(), b.parameters.end());
+        });
+        return list;
+    }
+
+    std::unique_ptr<CSelvarDoc> doc;
+    std::unique_ptr<COrvinTreeListView> view;
+    bool ok = false;
+};
+
+void BM_BuildEveryBranchExpanded(benchmark::State& state) {
+    Fixture f;
+    if (!f.ok) {
+        state.SkipWithError("description files missing: build first");
+        return;
+    }
+    double worst = 0, core = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        f.view->Build();
+        f.view->Tree().expandAll();
+        f.view->Tree().doItemsLayout();
+        const double ms = Ms(Clock::now() - start);
+        worst = std::max(worst, ms);
+        state.SetIterationTime(ms / 1000);
+        const auto coreStart = Clock::now();
+        f.CoreRows();
+        core = Ms(Clock::now() - coreStart);
+    }
+    state.counters["rows"] = f.view->Tree().GetCount();
+    state.counters["view_worst_ms"] = worst;
+    state.counters["core_ms"] = core;
+    std::printf(
+        "build, every branch expanded: %d rows, view %.2f ms (worst; target < 100), "
+        "core alone %.2f ms\n",
+        f.view->Tree().GetCount(), worst, core);
+}
+BENCHMARK(BM_BuildEveryBranchExpanded)
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_RefreshAfterReadAll(benchmark::State& state) {
+    Fixture f;
+    if (!f.ok) {
+        state.SkipWithError("description files missing: build first");
+        return;
+    }
+    f.view->Build();
+    f.view->Tree().expandAll();
+    const std::vector<Parameter*> parameters = f.Parameters();
+    int round = 0;
+    double worst = 0, core = 0;
+    for (auto _ : state) {
+        // A read of everything: new values, every twentieth with an error.
+        ++round;
+        int i = 0;
+        for (Parameter* p : parameters) {
+            p->value = std::to_string(round * 7 + i);
+            p->error = (i++ % 20 == 0) ? "Таймаут" : "";
+        }
+        const auto start = Clock::now();
+        f.view->RefreshRows();
+        const double ms = Ms(Clock::now() - start);
+        worst = std::max(worst, ms);
+        state.SetIterationTime(ms / 1000);
+        const auto coreStart = Clock::now();
+        std::size_t n = 0;
+        for (Parameter* p : parameters)
+            n += TreeView::ParameterRowView(*p, false).texts[1].size();
+        f.doc->ConfigurationTree()->ForEachBranch(
+            [&](const DescBranch& b) { n += TreeView::BranchColour(b).r; });
+        benchmark::DoNotOptimize(n);
+        core = Ms(Clock::now() - coreStart);
+    }
+    state.counters["view_worst_ms"] = worst;
+    state.counters["core_ms"] = core;
+    std::printf(
+        "refresh after a read of everything: %zu parameters, view %.2f ms (worst; target "
+        "< 20), core alone %.2f ms\n",
+        parameters.size(), worst, core);
+}
+BENCHMARK(BM_RefreshAfterReadAll)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// The polling thread's side: hands each value over and waits until shown.
+class Receiver : public MainWindowNotifications {
+  public:
+    COrvinTreeListView* view = nullptr;
+    void OperativeValueRead(Parameter& p) override {
+        const auto start = Clock::now();
+        view->OnOperativeValue(p);
+        longestDelivery = std::max(longestDelivery, Ms(Clock::now() - start));
+    }
+    void OperativeValueReady(const OperativeValueTicket& ticket) override {
+        QMetaObject::invokeMethod(
+            view, [ticket] { ticket.Deliver(); }, Qt::QueuedConnection);
+    }
+    double longestDelivery = 0;
+};
+
+void BM_PolledValues126PerSecond(benchmark::State& state) {
+    Fixture f;
+    if (!f.ok) {
+        state.SkipWithError("description files missing: build first");
+        return;
+    }
+    f.view->Build();
+    f.view->Tree().expandAll();
+    std::vector<Parameter*> polled;
+    f.doc->OperativeTree()->CollectPolled(polled);
+    if (polled.empty()) {
+        state.SkipWithError("no operative parameters");
+        return;
+    }
+    Receiver receiver;
+    receiver.view = f.view.get();
+    SetMainWindowNotifications(&receiver);
+    constexpr int kValues = 252;  // two seconds
+    double stall = 0, core = 0;
+    for (auto _ : state) {
+        std::atomic<bool> done{false};
+        std::thread polling([&] {
+            auto next = Clock::now();
+            for (int i = 0; i < kValues; ++i) {
+                next += std::chrono::microseconds(1000000 / 126);
+                std::this_thread::sleep_until(next);
+                Parameter& p = *polled[static_cast<std::size_t>(i) % polled.size()];
+                p.value = std::to_string(i);
+                auto ticketState = std::make_shared<OperativeValueTicket::State>(p);
+                Notifications().OperativeValueReady(OperativeValueTicket(ticketState));
+                ticketState->Wait();
+            }
+            done = true;
+        });
+        // A 1 ms timer: the longest gap between its ticks is the longest stall.
+        QTimer ticks;
+        ticks.setInterval(1);
+        auto last = Clock::now();
+        double longest = 0;
+        QObject::connect(&ticks, &QTimer::timeout, [&] {
+            const auto now = Clock::now();
+            longest = std::max(longest, Ms(now - last));
+            last = now;
+        });
+        ticks.start();
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        polling.join();
+        ticks.stop();
+        stall = std::max(stall, longest);
+        state.SetIterationTime(longest / 1000);
+
+        const auto coreStart = Clock::now();
+        for (int i = 0; i < kValues; ++i)
+            benchmark::DoNotOptimize(TreeView::OnPolledValue(
+                *f.doc, *polled[static_cast<std::size_t>(i) % polled.size()], 0));
+        core = Ms(Clock::now() - coreStart) / kValues;
+    }
+    SetMainWindowNotifications(nullptr);
+    state.counters["stall_ms"] = stall;
+    state.counters["delivery_ms"] = receiver.longestDelivery;
+    state.counters["core_per_value_ms"] = core;
+    std::printf(
+        "126 polled values a second: longest event-loop stall %.2f ms (target < 16), "
+        "longest delivery %.3f ms, core alone %.4f ms a value\n",
+        stall, receiver.longestDelivery, core);
+}
+BENCHMARK(BM_PolledValues126PerSecond)
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
