@@ -1,13 +1,62 @@
 #include "dialogs/password_dialog.h"
 
-#include <QDialog>
-#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/qt_services.h"
+
+namespace Dialogs {
+
+namespace {
+
+// The dialog's size in dialog units: a quarter of the average character
+// width across, an eighth of the line height down.
+constexpr int kWidthUnits = 186;
+constexpr int kHeightUnits = 86;
+
+}  // namespace
+
+CPasswordDlg::CPasswordDlg(const QString& text, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8("Пароль на доступ"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    text_ = new QLabel(text, this);
+    text_->setWordWrap(true);
+    edit_ = new QLineEdit(this);
+    edit_->setEchoMode(QLineEdit::Password);
+    edit_->setMaxLength(kMaxLength);
+    text_->setBuddy(edit_);
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    cancel_ = new QPushButton(QString::fromUtf8("Отмена"), this);
+    ok_->setDefault(true);
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text_);
+    layout->addWidget(edit_);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+
+    const QFontMetrics m = fontMetrics();
+    const QSize units(kWidthUnits * m.averageCharWidth() / 4, kHeightUnits * m.height() / 8);
+    // The wrapped question decides the height it needs at that width.
+    setMinimumWidth(units.width());
+    resize(units.expandedTo(QSize(units.width(), heightForWidth(units.width()))));
+    edit_->setFocus();
+}
+
+QString CPasswordDlg::Password() const {
+    return edit_->text();
+}
+
+}  // namespace Dialogs
 
 QtPasswordPrompt::QtPasswordPrompt(QWidget* owner, QObject* parent)
     : QObject(parent), owner_(owner) {}
@@ -19,25 +68,8 @@ QtPasswordPrompt::~QtPasswordPrompt() {
 std::optional<std::string> QtPasswordPrompt::Ask(const std::string& text) {
     std::optional<std::string> answer;
     RunOnThreadOf(this, [&] {
-        QDialog dialog(owner_);
-        dialog.setWindowTitle(QString::fromUtf8("Пароль на доступ"));
-        dialog.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-        auto* label = new QLabel(QString::fromStdString(text), &dialog);
-        label->setWordWrap(true);
-        auto* edit = new QLineEdit(&dialog);
-        edit->setEchoMode(QLineEdit::Password);
-        auto* buttons =
-            new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-        buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-        buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("Отмена"));
-        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        auto* layout = new QVBoxLayout(&dialog);
-        layout->addWidget(label);
-        layout->addWidget(edit);
-        layout->addWidget(buttons);
-        dialog.setMinimumWidth(320);
-        if (dialog.exec() == QDialog::Accepted) answer = edit->text().toStdString();
+        Dialogs::CPasswordDlg dialog(QString::fromStdString(text), owner_);
+        if (dialog.exec() == QDialog::Accepted) answer = dialog.Password().toStdString();
     });
     return answer;
 }

@@ -30,6 +30,8 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
 #include "dialogs/progress_dialog.h"
+#include "dialogs/single_point_dialog.h"
+#include "dialogs/structure_report_dialog.h"
 #include "document/access_level.h"
 #include "document/selvar_doc.h"
 #include "platform/app_state.h"
@@ -53,8 +55,7 @@ constexpr int kConverterSemiAutomatic = 32810;
 constexpr int kConverterAutomatic = 32811;
 
 // Dialogs that come with later work: their commands stay grey until then.
-constexpr int kNotYet[] = {CommandId::kSinglePoint, CommandId::kStructureReport,
-                           CommandId::kProgramNetwork, 32885};
+constexpr int kNotYet[] = {CommandId::kProgramNetwork, 32885};
 
 // What the document's own command handler carries out.
 constexpr int kDocumentCommands[] = {CommandId::kReadAll,
@@ -329,6 +330,8 @@ bool CMainFrame::HasHandler(int id) const {
         case CommandId::kDbfExport:
         case CommandId::kDbfImport:
         case CommandId::kProtocolExport:
+        case CommandId::kSinglePoint:
+        case CommandId::kStructureReport:
             return true;
         default:
             break;
@@ -451,6 +454,20 @@ bool CMainFrame::RunDocumentTool(int id) {
             const QString path =
                 QFileDialog::getSaveFileName(this, QString(), name, QString::fromUtf8(kDbfFilter));
             if (!path.isEmpty()) ExportParameters(*doc_.ConfigurationTree(), path.toStdString());
+            return true;
+        }
+        case CommandId::kSinglePoint: {
+            Dialogs::CSinglePoint dialog(doc_, this);
+            dialog.showInTree = showInTree;
+            dialog.restoreWindow = [this] {
+                if (inTray_) RestoreFromTray();
+            };
+            dialog.exec();
+            return true;
+        }
+        case CommandId::kStructureReport: {
+            Dialogs::CReport report(doc_, this);
+            report.exec();
             return true;
         }
         case CommandId::kProtocolExport: {

@@ -15,6 +15,7 @@
 #include "platform/ui_services.h"
 
 class CSelvarDoc;
+class DescBranch;
 class CProgressDialog;
 class QAction;
 class QLabel;
@@ -56,6 +57,9 @@ class CMainFrame : public QMainWindow, public MainWindowNotifications {
     // Which selected tree row is a branch named with "Точка"; the tree view
     // sets it.
     std::function<bool()> pointBranchSelected;
+    // Selects a parameter's row under its branch, expanding the branch (the
+    // single point dialog's search); the tree view sets it.
+    std::function<void(const DescBranch& branch, Parameter& p)> showInTree;
     // Run when the window goes away, after the bars were saved and the tray
     // icon removed (the driven run's shutdown).
     std::function<void()> onDestroy;
