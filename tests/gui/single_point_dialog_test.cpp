@@ -157,29 +157,6 @@ class SinglePointDialogTest : public QObject {
         QCOMPARE(LogLines(d.Log()).size(), lines.size());
     }
 
-    void labelIsWrittenWithoutQuotes() {
-        Dialogs::CSinglePoint d(*doc_);
-        d.CommandField()->setEditText(QStringLiteral("in.t"));
-        d.WriteButton()->click();
-        // The table's parameter is indexed: the device wants the index.
-        d.LinearIndexBox()->click();
-        d.IndexFromField()->setText(QStringLiteral("1"));
-        d.ValueField()->setCurrentIndex(1);
-        QCOMPARE(d.ValueField()->currentText(), QString::fromUtf8("\"ТСМ 50М\""));
-        d.ExecuteButton()->click();
-        QVERIFY(LogLines(d.Log()).contains(
-            QString::fromUtf8("Нет ошибок; записано. Обратно вернулось='ТСМ 50М'")));
-
-        // The device holds it: a read gives it back.
-        d.ReadButton()->click();
-        d.ExecuteButton()->click();
-        d.WriteButton()->click();
-        Shot(d, "single_point_write.png");
-        d.ReadButton()->click();
-        const QStringList read = LogLines(d.Log());
-        QCOMPARE(read.at(read.size() - 2), QString::fromUtf8("ТСМ 50М"));
-    }
-
     void findShowsTheRowOrSaysItIsMissing() {
         Dialogs::CSinglePoint d(*doc_);
         const DescBranch* shownBranch = nullptr;
