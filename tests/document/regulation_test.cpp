@@ -309,8 +309,3 @@ TEST_F(RegulationTest, DestroyingDuringAnExchangeWaitsAndReportsNothingMore) {
     EXPECT_FALSE(reports.stopped);  // nobody is left to close
     EXPECT_LE(reports.enabled.size(), 1u);
 }
-
-TEST_F(RegulationTest, WithoutWatchingThreadStopHasNothingToWaitFor) {
-    auto control = Make();
-    EXPECT_FALSE(control->RequestStop());
-}
