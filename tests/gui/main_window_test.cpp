@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -161,6 +162,69 @@ class MainWindowTest : public QObject {
         QVERIFY(!window_->InTray());
         QVERIFY(window_->isVisible());
         QVERIFY(!window_->Tray()->isVisible());
+    }
+
+    void drivenRunFixesTheWindowUntilItIsDone() {
+        MakeWindow(false);
+        const QRect rect(20, 30, 640, 480);
+        window_->PlaceFixed(rect);
+        window_->show();
+        QVERIFY(window_->IsFixed());
+        QCOMPARE(window_->minimumSize(), rect.size());
+        QCOMPARE(window_->maximumSize(), rect.size());
+        QVERIFY(!(window_->windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
+        // Even with "Скрывать свернутое окно" it neither goes to the tray nor
+        // stays minimised.
+        window_->SetHideMinimized(true);
+        window_->showMinimized();
+        QTRY_VERIFY(!window_->isMinimized());
+        QVERIFY(!window_->InTray());
+        QVERIFY(window_->isVisible());
+
+        window_->ClearFixed();
+        QVERIFY(!window_->IsFixed());
+        QVERIFY(window_->isVisible());
+        QVERIFY(window_->maximumSize().width() > rect.width());
+        QVERIFY(window_->windowFlags() & Qt::WindowMinimizeButtonHint);
+        window_->SetHideMinimized(false);
+    }
+
+    void barsStateIsKeptFromOneWindowToTheNext() {
+        MakeWindow(false);
+        window_->show();
+        window_->OnCommand(59392);  // "Панель инструментов" off
+        window_->OnCommand(59393);  // "Панель состояния" off
+        QVERIFY(window_->ToolBar()->isHidden());
+        QVERIFY(!window_->Action(59392)->isChecked());
+        MakeWindow(false);  // the old window saves the state as it goes
+        window_->show();
+        QVERIFY(window_->ToolBar()->isHidden());
+        QVERIFY(window_->statusBar()->isHidden());
+        window_->OnCommand(59392);
+        window_->OnCommand(59393);
+        QVERIFY(!window_->ToolBar()->isHidden());
+        QVERIFY(window_->Action(59393)->isChecked());
+    }
+
+    void droppedFileIsOpened() {
+        MakeWindow();
+        Answers boxes(MessageResult::No);
+        const std::string path = File("dropped.svx");
+        QVERIFY(doc_->SaveDocument(path));
+        QVERIFY(doc_->NewDocument());
+        QVERIFY(doc_->PathName().empty());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // A drop goes where the drag entered.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QApplication::sendEvent(window_.get(), &drop);
+        QVERIFY(drop.isAccepted());
+        QTRY_COMPARE(doc_->PathName(), path);
     }
 
     // --- the status bar's progress ---
