@@ -17,13 +17,14 @@
 #include "app/open_file.h"
 #include "app/qt_services.h"
 #include "description/device_description.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/modification_wizard.h"
 #include "dialogs/password_dialog.h"
 #include "dialogs/progress_dialog.h"
 #include "document/selvar_doc.h"
 #include "platform/app_state.h"
 #include "ui/main_window.h"
-#include "views/placeholder_view.h"
+#include "views/configuration_view.h"
 
 namespace {
 
@@ -101,10 +102,14 @@ bool COrvinApp::Start() {
         std::lock_guard lock(target_->mutex);
         target_->window = window_.get();
     }
-    auto* view = new CPlaceholderView(*doc_, window_.get());
+    auto* view = new COrvinTreeListView(*doc_, window_.get());
     window_->setCentralWidget(view);
     CMainFrame* window = window_.get();
     view->closeMainWindow = [window] { window->RequestClose(); };
+    window_->pointBranchSelected = [view] { return view->PointBranchSelected(); };
+    window_->viewHandles = &COrvinTreeListView::IsViewCommand;
+    window_->viewCommand = [view](int id) { return view->OnCommand(id); };
+    window_->operativeValueHandler = [view](Parameter& p) { view->OnOperativeValue(p); };
     doc_->views = view;
     doc_->renderer = &window_->ProgressDialog();
     doc_->presenter = &window_->ProgressDialog();
@@ -251,6 +256,11 @@ void COrvinApp::ScheduleScreenshot(CMainFrame& window, const QString& path) {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w != &window && w->isVisible() && qobject_cast<QDialog*>(w))
                 w->grab().save(QStringLiteral("%1-dialog%2.png").arg(base).arg(++d));
+        {
+            CAboutDlg about(&window);
+            about.adjustSize();
+            about.grab().save(QStringLiteral("%1-about.png").arg(base));
+        }
         if (QMenu* tray = window.TrayMenu()) {
             tray->adjustSize();
             tray->grab().save(QStringLiteral("%1-tray.png").arg(base));

@@ -311,6 +311,7 @@ bool CMainFrame::DocumentHandles(int id) const {
 }
 
 bool CMainFrame::HasHandler(int id) const {
+    if (viewHandles && viewHandles(id)) return true;
     for (int c : kNotYet)
         if (c == id) return false;
     switch (id) {
@@ -432,6 +433,10 @@ bool CMainFrame::OnCommand(int id) {
         default:
             if (id >= App::kFirstRecentFile && id < App::kFirstRecentFile + App::kRecentFileCount) {
                 OpenDocumentFile(recent_.Files().value(id - App::kFirstRecentFile));
+                break;
+            }
+            if (viewHandles && viewHandles(id) && viewCommand) {
+                handled = viewCommand(id);
                 break;
             }
             handled = RunDocumentTool(id) || doc_.OnCommand(id);
@@ -652,7 +657,10 @@ void CMainFrame::CommandLineOperationDone() {
 }
 
 void CMainFrame::OperativeValueRead(Parameter& p) {
-    doc_.RecordPolledValue(p, std::time(nullptr));
+    if (operativeValueHandler)
+        operativeValueHandler(p);
+    else
+        doc_.RecordPolledValue(p, std::time(nullptr));
 }
 
 void CMainFrame::OperativeValueReady(const OperativeValueTicket& ticket) {

@@ -57,6 +57,13 @@ class CMainFrame : public QMainWindow, public MainWindowNotifications {
     // Which selected tree row is a branch named with "Точка"; the tree view
     // sets it.
     std::function<bool()> pointBranchSelected;
+    // The tree view's own commands (the branch operations, the error search,
+    // the comment): the view answers whether it owns a number and runs it.
+    std::function<bool(int)> viewHandles;
+    std::function<bool(int)> viewCommand;
+    // A polled value for the tree view, which records and shows it; without
+    // one the value is only recorded.
+    std::function<void(Parameter&)> operativeValueHandler;
     // Selects a parameter's row under its branch, expanding the branch (the
     // single point dialog's search); the tree view sets it.
     std::function<void(const DescBranch& branch, Parameter& p)> showInTree;
