@@ -218,7 +218,7 @@ COrvinTreeListView::~COrvinTreeListView() = default;
 void COrvinTreeListView::CreateColumns() {
     if (ctrl_->ColumnCount() == TreeView::kColumnCount) return;
     std::vector<TreeList::CTreeListCtrl::Column> columns;
-    const auto widths = TreeView::ColumnWidths(width());
+    const auto widths = Widths();
     for (int i = 0; i < TreeView::kColumnCount; ++i) {
         const auto& spec = TreeView::Columns()[static_cast<std::size_t>(i)];
         columns.push_back(
@@ -230,10 +230,31 @@ void COrvinTreeListView::CreateColumns() {
     applyingWidths_ = false;
 }
 
+std::array<int, TreeView::kColumnCount> COrvinTreeListView::Widths() const {
+    auto widths = TreeView::ColumnWidths(width());
+    // A header is never cut: the room comes from the last column, which is
+    // empty on most rows.
+    const QFontMetrics metrics = ctrl_->header()->fontMetrics();
+    int excess = 0;
+    for (int i = 1; i + 1 < TreeView::kColumnCount; ++i) {
+        auto& w = widths[static_cast<std::size_t>(i)];
+        const int needed = metrics.horizontalAdvance(QString::fromUtf8(
+                               TreeView::Columns()[static_cast<std::size_t>(i)].header)) +
+                           14;
+        if (w < needed) {
+            excess += needed - w;
+            w = needed;
+        }
+    }
+    auto& last = widths[TreeView::kColumnCount - 1];
+    last = std::max(last - excess, last / 2);
+    return widths;
+}
+
 void COrvinTreeListView::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
     if (userWidths_ || ctrl_->ColumnCount() != TreeView::kColumnCount) return;
-    const auto widths = TreeView::ColumnWidths(width());
+    const auto widths = Widths();
     applyingWidths_ = true;
     for (int i = 0; i < TreeView::kColumnCount; ++i)
         ctrl_->header()->resizeSection(i, widths[static_cast<std::size_t>(i)]);
@@ -721,6 +742,19 @@ void COrvinTreeListView::JumpToConnectorTarget(CTLItem* item) {
     RevealQuietly(found);
     ctrl_->SelectItem(found);
     jumped_ = found;
+}
+
+void COrvinTreeListView::ShowInTree(const DescBranch& branch, Parameter& p) {
+    if (!built_) return;
+    const auto* element = static_cast<const Elements::InvisibleElement*>(&branch);
+    CTLItem* branchRow =
+        ctrl_->FindItem(root_, [element](const CTLItem& item) { return item.Object() == element; });
+    CTLItem* row = nullptr;
+    for (CTLItem* candidate : RowsOf(p))
+        if (!row || (branchRow && Under(candidate, branchRow))) row = candidate;
+    if (!row) return;
+    RevealQuietly(row);
+    ctrl_->SelectItem(row);
 }
 
 void COrvinTreeListView::OnDoubleClick(const QModelIndex& index) {

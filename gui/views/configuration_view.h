@@ -130,6 +130,9 @@ class COrvinTreeListView : public QWidget, public DocumentViews, public RowSink 
     TreeList::CTLItem* FindRow(TreeList::CTLItem* start, const QString& label,
                                const void* object = nullptr) const;
 
+    // Selects p's row under the branch's row, the branch expanded (the
+    // single point dialog's search); p's first row when the branch has none.
+    void ShowInTree(const DescBranch& branch, Parameter& p);
     // Opens the editor of a cell as a double click there does.
     void EditCell(TreeList::CTLItem* item, int column);
     // A double click on a connector row: the branch it names is selected.
@@ -170,6 +173,8 @@ class COrvinTreeListView : public QWidget, public DocumentViews, public RowSink 
     };
 
     void CreateColumns();
+    // The columns' widths by the tenths of the width, headers kept whole.
+    std::array<int, TreeView::kColumnCount> Widths() const;
     void ForgetRows();
     void RememberSelection();
     void ShowRow(TreeList::CTLItem* item, const TreeView::RowView& view);
