@@ -12,7 +12,6 @@
 #include "app/startup_options.h"
 
 class CMainFrame;
-class CPlaceholderView;
 class CSelvarDoc;
 class QtDesktopService;
 class QtMessageBoxService;

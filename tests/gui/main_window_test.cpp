@@ -31,7 +31,6 @@
 #include "platform/app_state.h"
 #include "platform/settings_store.h"
 #include "support/message_recorder.h"
-#include "views/placeholder_view.h"
 
 namespace fs = std::filesystem;
 
