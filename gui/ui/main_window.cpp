@@ -30,6 +30,8 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/export_dialog.h"
 #include "dialogs/progress_dialog.h"
+#include "dialogs/properties_dialog.h"
+#include "dialogs/regulation_dialog.h"
 #include "dialogs/single_point_dialog.h"
 #include "dialogs/structure_report_dialog.h"
 #include "document/access_level.h"
@@ -53,9 +55,6 @@ constexpr int kToolBar = 59392;
 constexpr int kStatusBar = 59393;
 constexpr int kConverterSemiAutomatic = 32810;
 constexpr int kConverterAutomatic = 32811;
-
-// Dialogs that come with later work: their commands stay grey until then.
-constexpr int kNotYet[] = {CommandId::kProgramNetwork, 32885};
 
 // What the document's own command handler carries out.
 constexpr int kDocumentCommands[] = {CommandId::kReadAll,
@@ -312,8 +311,6 @@ bool CMainFrame::DocumentHandles(int id) const {
 
 bool CMainFrame::HasHandler(int id) const {
     if (viewHandles && viewHandles(id)) return true;
-    for (int c : kNotYet)
-        if (c == id) return false;
     switch (id) {
         case kFileNew:
         case kFileOpen:
@@ -333,6 +330,8 @@ bool CMainFrame::HasHandler(int id) const {
         case CommandId::kProtocolExport:
         case CommandId::kSinglePoint:
         case CommandId::kStructureReport:
+        case CommandId::kRegulation:
+        case CommandId::kProgramNetwork:
             return true;
         default:
             break;
@@ -475,6 +474,12 @@ bool CMainFrame::RunDocumentTool(int id) {
             report.exec();
             return true;
         }
+        case CommandId::kRegulation:
+            if (auto regulation = Dialogs::CRegulDlg::Create(doc_, this)) regulation->exec();
+            return true;
+        case CommandId::kProgramNetwork:
+            Dialogs::RunProgramNetworkDialog(doc_, !State().rs485, this);
+            return true;
         case CommandId::kProtocolExport: {
             CExportOperDlg exportDialog(doc_, this);
             exportDialog.exec();
