@@ -207,12 +207,34 @@ void ApplyOption(std::string_view name, std::string_view value, bool hasValue, C
     }
 }
 
+constexpr std::string_view kOptionNames[] = {
+    "write", "read",      "port", "bps",       "prty", "addr", "len",         "sbit",      "alen",
+    "rs485", "aply",      "x",    "y",         "w",    "h",    "autoread",    "autowrite", "silent",
+    "close", "calibrate", "elog", "exitevent", "test", "uni",  "newnetparam", "io"};
+
+// Every absolute path begins with "/", so an argument that looks like a path
+// is taken as a file: its first segment (up to the next "/") is non-empty,
+// holds no ":" and, lowered, is no option's name, and a further "/" follows.
+// "/write/port:2", "/tmp", "/foo" and "/:5/x:7" stay options.
+bool IsAbsolutePath(std::string_view argument) {
+    if (argument.empty() || argument[0] != '/') return false;
+    const std::size_t slash = argument.find('/', 1);
+    if (slash == std::string_view::npos) return false;
+    std::string_view first = argument.substr(1, slash - 1);
+    if (first.empty() || first.find(':') != std::string_view::npos) return false;
+    const std::string lowered = ToLowerUtf8(first);
+    for (std::string_view name : kOptionNames)
+        if (lowered == name) return false;
+    return true;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     for (const std::string& argument : arguments) {
-        if (argument.empty() || (argument[0] != '/' && argument[0] != '-')) {
+        if (argument.empty() || (argument[0] != '/' && argument[0] != '-') ||
+            IsAbsolutePath(argument)) {
             line.plainArguments.push_back(argument);
             line.file = argument;
             continue;

@@ -77,6 +77,16 @@ const Case kCases[] = {
     // plain arguments: all in order, the last is the command-line file
     {{"First.svx", "/read", "Second.svx"}, "read plain=First.svx plain=Second.svx file=Second.svx"},
     {{"Только.svx"}, "interactive plain=Только.svx file=Только.svx"},
+    // absolute paths: a first segment that is no option, then a directory part
+    {{"/write/port:2", "/tmp/x.svx"}, "write net port=2 plain=/tmp/x.svx file=/tmp/x.svx"},
+    {{"/home/u/Конфиг.svx"}, "interactive plain=/home/u/Конфиг.svx file=/home/u/Конфиг.svx"},
+    {{"/Data/Out.SVX", "/read"}, "read plain=/Data/Out.SVX file=/Data/Out.SVX"},
+    {{"/WRITE/port:2/close"}, "write net close port=2"},
+    {{"/x/y:3"}, "y=3"},
+    {{"/tmp"}, ""},
+    {{"/foo"}, ""},
+    {{"/foo:1/close"}, "close"},
+    {{"-tmp/x.svx"}, ""},
     // numbers as %i reads them
     {{"/bps:0x2580/port:010/x:-5/y:+12/w:0/h:0X1F"}, "net port=8 bps=9600 x=-5 y=12 w=0 h=31"},
     {{"/port:09"}, "net"},  // octal: the 9 ends it, port 0
