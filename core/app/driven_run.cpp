@@ -129,7 +129,7 @@ void DrivenRun::State::ExitWatcher() {
     if (exitSignalled) abandonDone.Set();
     doneFinished.Wait(std::chrono::milliseconds(gStopLimitMs.load()));
     if (exitSignalled) {
-        Outcome::Reset(Outcome::kCancelled);
+        Outcome::Latch(Outcome::kCancelled);
         exitEvent.reset();
         if (hooks.requestClose) hooks.requestClose();
     }

@@ -6,22 +6,38 @@
 #include <cstring>
 
 namespace {
+// The latch is a bit of the same word, so that a change racing with Latch
+// either lands before it or not at all.
+constexpr std::uint32_t kLatchBit = 0x80000000u;
 constinit std::atomic<std::uint32_t> gOutcome{0};
+
+template <typename Change>
+void Update(Change change) {
+    std::uint32_t now = gOutcome.load();
+    while (!(now & kLatchBit) && !gOutcome.compare_exchange_weak(now, change(now) & ~kLatchBit)) {
+    }
 }
+}  // namespace
 
 namespace Outcome {
 
 std::uint32_t Flags() {
-    return gOutcome.load();
+    return gOutcome.load() & ~kLatchBit;
 }
 void Set(std::uint32_t bits) {
-    gOutcome.fetch_or(bits);
+    Update([bits](std::uint32_t now) { return now | bits; });
 }
 void Clear(std::uint32_t bits) {
-    gOutcome.fetch_and(~bits);
+    Update([bits](std::uint32_t now) { return now & ~bits; });
 }
 void Reset(std::uint32_t value) {
-    gOutcome.store(value);
+    Update([value](std::uint32_t) { return value; });
+}
+void Latch(std::uint32_t value) {
+    gOutcome.store((value & ~kLatchBit) | kLatchBit);
+}
+void Unlatch() {
+    gOutcome.fetch_and(~kLatchBit);
 }
 
 int ExitCode(std::uint32_t flags) {

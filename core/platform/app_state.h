@@ -21,6 +21,12 @@ std::uint32_t Flags();
 void Set(std::uint32_t bits);
 void Clear(std::uint32_t bits);
 void Reset(std::uint32_t value = 0);
+// The field becomes `value` and stays so: later Set, Clear and Reset change
+// nothing. The exit event's 0x20 must not lose to what an exchange still in
+// flight records after it.
+void Latch(std::uint32_t value);
+// For tests: the field takes changes again.
+void Unlatch();
 // The exit code the lowest set bit stands for; 0 when none is set.
 int ExitCode(std::uint32_t flags);
 }  // namespace Outcome

@@ -53,6 +53,7 @@ class DrivenRunTest : public ::testing::Test {
         s.noPort = s.silent = s.driven = s.closeWhenDone = false;
         s.writeRequested = s.readRequested = s.test = false;
         s.doneEvent = nullptr;
+        Outcome::Unlatch();
         Outcome::Reset();
         if (!semName.empty()) sem_unlink(semName.c_str());
     }
@@ -133,6 +134,12 @@ TEST_F(DrivenRunTest, ExitEventPostedEndsTheRunCancelled) {
     ASSERT_TRUE(rec.stopped.Wait(kHang));
     EXPECT_EQ(Outcome::Flags(), Outcome::kCancelled) << "the whole field becomes 0x20";
     EXPECT_EQ(rec.closes.load(), 1);
+    // The write still in flight times out, and a later check starts afresh:
+    // the run stays cancelled.
+    Outcome::Set(Outcome::kNoAnswer);
+    Outcome::Clear(Outcome::kCancelled);
+    Outcome::Reset(Outcome::kUnknownDevice);
+    EXPECT_EQ(Outcome::ExitCode(Outcome::Flags()), 205);
     run->Shutdown();
     EXPECT_EQ(rec.stops.load(), 1);
     // The done watcher was abandoned before the operation ended: the run's
