@@ -37,14 +37,14 @@ Event& SignalEvent() {
     return *signalled;
 }
 std::atomic<int> gSignalFd{-1};
+// The device's stop event while start-up's own exchanges may run; -1: none.
+std::atomic<int> gStopFd{-1};
 
 extern "C" void OnTerminationSignal(int) {
     const int saved = errno;
-    const int fd = gSignalFd.load();
-    if (fd >= 0) {
-        std::uint64_t one = 1;
-        (void)!write(fd, &one, sizeof one);
-    }
+    std::uint64_t one = 1;
+    for (const int fd : {gSignalFd.load(), gStopFd.load()})
+        if (fd >= 0) (void)!write(fd, &one, sizeof one);
     errno = saved;
 }
 
@@ -149,7 +149,10 @@ struct sigaction gPreviousTerm {};
 struct sigaction gPreviousInt {};
 bool gHandlersInstalled = false;
 
+// Once per driven run: a signal that came before the watchers started stays
+// latched for them.
 void InstallSignalHandlers() {
+    if (gHandlersInstalled) return;
     SignalEvent().ResetEvent();
     gSignalFd = SignalEvent().Fd();
     struct sigaction action {};
@@ -162,12 +165,27 @@ void InstallSignalHandlers() {
 }
 
 void RestoreSignalHandlers() {
+    gStopFd = -1;
     if (!gHandlersInstalled) return;
     sigaction(SIGTERM, &gPreviousTerm, nullptr);
     sigaction(SIGINT, &gPreviousInt, nullptr);
     gHandlersInstalled = false;
+    gSignalFd = -1;
 }
 }  // namespace
+
+void CatchTerminationSignals() {
+    InstallSignalHandlers();
+}
+
+void StopOnTerminationSignal(Event* stop) {
+    gStopFd = stop ? stop->Fd() : -1;
+    if (stop && gHandlersInstalled && SignalEvent().IsSet()) stop->Set();
+}
+
+void ReleaseTerminationSignals() {
+    RestoreSignalHandlers();
+}
 
 DrivenRun::DrivenRun(const CommandLine& line, const StartPlan& plan, DrivenRunHooks hooks)
     : state_(std::make_shared<State>()), threads_(std::make_unique<Threads>()) {
@@ -193,6 +211,8 @@ int DrivenRun::Start() {
     std::shared_ptr<State> state = state_;
     threads_->exit = std::thread([state] { state->ExitWatcher(); });
     threads_->done = std::thread([state] { state->DoneWatcher(); });
+    // A signal during start-up already ends the run: its operation is not begun.
+    if (SignalEvent().IsSet()) return 0;
     return state_->plan.commandToPost;
 }
 
@@ -203,7 +223,6 @@ void DrivenRun::Shutdown() {
     StopThread(threads_->exit, state_->exitFinished);
     StopThread(threads_->done, state_->doneFinished);
     RestoreSignalHandlers();
-    gSignalFd = -1;
     Event* expected = &ProcessDoneEvent();
     Startup().doneEvent.compare_exchange_strong(expected, nullptr);
 }

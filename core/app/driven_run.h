@@ -11,6 +11,19 @@ class Event;
 
 namespace App {
 
+// SIGTERM and SIGINT of a driven run's process, caught from its very start
+// (before the document and its connection check): a signal is only latched,
+// and ends the run with the exit event's outcome as soon as the exit watcher
+// starts. Interactive runs never call it and keep the default handling.
+void CatchTerminationSignals();
+// A signal also sets `stop` (the device's stop event), at once when one came
+// already, so that start-up's exchanges end early; null forgets it, as must
+// be done before the event goes.
+void StopOnTerminationSignal(Event* stop);
+// Puts SIGTERM and SIGINT back and forgets the stop event; DrivenRun's
+// Shutdown does the same.
+void ReleaseTerminationSignals();
+
 // What the watcher threads ask of the main window. They are called on the
 // watcher threads: the GUI queues each to its own thread and never waits for
 // it there, as Shutdown holds the GUI thread while the watchers end.
@@ -32,9 +45,10 @@ class DrivenRun {
 
     // Creates the done event (manual, set), resets it when a command is to be
     // posted and puts it into Startup().doneEvent, opens the exit event when
-    // named, installs SIGTERM/SIGINT as the exit event, starts DoneWatcher,
-    // which starts ExitWatcher. Returns the command to post (0: none); the
-    // GUI posts it to its window.
+    // named, installs SIGTERM/SIGINT as the exit event (keeping a signal
+    // CatchTerminationSignals latched before), starts DoneWatcher,
+    // which starts ExitWatcher. Returns the command to post (0: none, also
+    // when a signal already ends the run); the GUI posts it to its window.
     int Start();
     // The main window is destroyed: sets the shutdown event, waits up to
     // the stop limit for each watcher, then puts SIGTERM and SIGINT back.

@@ -41,6 +41,9 @@ const CDeviceDescription* StartModification(const std::string& file,
 
 const CDeviceDescription* IdentifyConnectedModification(Device& device) {
     Sio::Hold hold(device.Port());
+    // The device's stop event (a driven run ended early) cuts the exchange
+    // in flight too, not only the next one.
+    Sio::ThreadAbort abort(device.stopEvent);
     std::string error;
     std::uint8_t flags = 0;
     device.RenewOperationStamp();

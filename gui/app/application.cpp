@@ -74,9 +74,12 @@ bool COrvinApp::Start() {
     line_ = App::ParseCommandLine(arguments_);
     plan_ = App::PlanStartup(line_);
     App::ApplyStartPlan(line_, plan_);
+    // The driving program may end the run at any moment, start-up included.
+    if (plan_.driven) App::CatchTerminationSignals();
     InstallServices();
 
     doc_ = std::make_unique<CSelvarDoc>();
+    if (plan_.driven) App::StopOnTerminationSignal(&doc_->device().stopEvent);
     doc_->device().errorLogPath = line_.errorLog;
     {
         std::lock_guard lock(target_->mutex);
@@ -206,6 +209,7 @@ void COrvinApp::Finish() {
     finished_ = true;
     if (window_) window_->Destroy();
     if (driven_) driven_->Shutdown();
+    App::ReleaseTerminationSignals();  // before the device's stop event goes
     {
         std::lock_guard lock(target_->mutex);
         target_->window = nullptr;

@@ -48,6 +48,7 @@ class DrivenRunTest : public ::testing::Test {
   protected:
     void TearDown() override {
         run.reset();
+        ReleaseTerminationSignals();
         DrivenRun::SetStopLimit(milliseconds(5000));
         StartupSwitches& s = Startup();
         s.noPort = s.silent = s.driven = s.closeWhenDone = false;
@@ -168,6 +169,23 @@ TEST_F(DrivenRunTest, TerminationSignalActsAsTheExitEvent) {
     EXPECT_EQ(Outcome::Flags(), Outcome::kCancelled);
     run->Shutdown();
     EXPECT_EQ(rec.closes.load(), 1);
+}
+
+TEST_F(DrivenRunTest, ASignalDuringStartUpEndsTheRunOnceTheWatcherStarts) {
+    CatchTerminationSignals();
+    Event checkStop, readStop;
+    StopOnTerminationSignal(&checkStop);
+    std::raise(SIGINT);  // while the connection check runs: the process lives on
+    EXPECT_TRUE(checkStop.IsSet()) << "the check's exchanges stop";
+    StopOnTerminationSignal(&readStop);
+    EXPECT_TRUE(readStop.IsSet()) << "a stop event named after the signal is set at once";
+    StopOnTerminationSignal(nullptr);
+    Outcome::Set(Outcome::kNoAnswer);  // what the cut check recorded
+
+    EXPECT_EQ(Begin({"/write/port:2", "a.svx"}), 0) << "the write is not begun";
+    ASSERT_TRUE(rec.closed.Wait(kHang));
+    ASSERT_TRUE(rec.stopped.Wait(kHang));
+    EXPECT_EQ(Outcome::ExitCode(Outcome::Flags()), 205);
 }
 
 TEST_F(DrivenRunTest, ShutdownEndsWaitingWatchers) {
