@@ -13,10 +13,12 @@
 #include "model/waitable_poll_timer.h"
 #include "platform/app_state.h"
 #include "platform/paths.h"
+#include "platform/settings_store.h"
 #include "platform/ui_services.h"
 
 namespace {
 
+constexpr const char* kInterfaceSetting = "interface";
 constexpr const char* kImpossible = "Операция невозможна";
 constexpr const char* kStructureImpossible = "Операция обнавления структуры невозможна";
 constexpr const char* kForbiddenText = "Операция запрещена на этом уровне доступа.";
@@ -389,6 +391,10 @@ bool CSelvarDoc::OnCommand(int command) {
         case CommandId::kTransferAttributes:
             ToggleTransferAttributes();
             return true;
+        case CommandId::kRs232:
+        case CommandId::kRs485:
+            SetRs485Interface(command == CommandId::kRs485);
+            return true;
         case CommandId::kSwitchModification:
             return SwitchModification();
         case CommandId::kForbidden:
@@ -407,6 +413,10 @@ bool CSelvarDoc::IsChecked(int command) const {
             return Modes().instantWrite;
         case CommandId::kTransferAttributes:
             return Modes().noAttributes;
+        case CommandId::kRs232:
+            return !Rs485Interface();
+        case CommandId::kRs485:
+            return Rs485Interface();
         default:
             return false;
     }
@@ -456,6 +466,14 @@ void CSelvarDoc::ToggleTransferAttributes() {
     }
     Modes().noAttributes = true;
     ShowMessage(kTransferAttributesNotice, "", MessageIcon::Information);
+}
+
+bool CSelvarDoc::Rs485Interface() const {
+    return SettingsStore::Instance().ReadNumber(kInterfaceSetting, 1) != 0;
+}
+
+void CSelvarDoc::SetRs485Interface(bool rs485) {
+    SettingsStore::Instance().WriteNumber(kInterfaceSetting, rs485 ? 1 : 0);
 }
 
 std::string CSelvarDoc::StructureListing() const {

@@ -207,8 +207,13 @@ class CSelvarDoc : public Svx::LoadSteps {
     // Runs a device command. False when the document does not handle the
     // number (the GUI's dialogs) or the command was refused.
     bool OnCommand(int command);
-    // The check mark of a mode command (134, 271, 294).
+    // The check mark of a mode command (134, 271, 294) or of the interface (32890, 32891).
     bool IsChecked(int command) const;
+    // The line's interface: RS-485 (true, the default) or RS-232, kept in the
+    // settings as "interface" (1 or 0). With RS-232 there is no converter to
+    // choose and only the port of the network settings may change.
+    bool Rs485Interface() const;
+    void SetRs485Interface(bool rs485);
     // The silent connection check of the program's start (no boxes); the
     // outcome goes into the link status. Returns the check's flags.
     std::uint8_t CheckConnectionAtStart();

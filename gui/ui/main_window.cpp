@@ -72,6 +72,8 @@ constexpr int kDocumentCommands[] = {CommandId::kReadAll,
                                      CommandId::kInstantWrite,
                                      CommandId::kTransferAttributes,
                                      CommandId::kSwitchModification,
+                                     CommandId::kRs232,
+                                     CommandId::kRs485,
                                      CommandId::kForbidden};
 
 constexpr const char* kConfigurationFilter = "Файлы конфигураций (*.svx)";
@@ -348,8 +350,7 @@ App::CommandState CMainFrame::State(int id) const {
     s.accessLevel = Access::Level();
     s.commandLineRun = Startup().driven;
     s.pointBranchSelected = pointBranchSelected ? pointBranchSelected() : false;
-    // The interface type has no setting of its own yet: the line is RS-485.
-    s.rs485 = true;
+    s.rs485 = doc_.Rs485Interface();
     s.converterType = doc_.device().Port().transmissionMode != 0 ? 1 : 0;
     s.autoRead = Modes().autoRead;
     s.instantWrite = Modes().instantWrite;

@@ -481,3 +481,19 @@ TEST_F(Document, AutomaticReadingIsOnAtStart) {
     Startup().noPort = false;
     Modes().autoRead = false;
 }
+
+TEST_F(Document, TheInterfaceIsKeptInTheUserSettings) {
+    EXPECT_TRUE(doc->Rs485Interface());
+    EXPECT_TRUE(doc->IsChecked(CommandId::kRs485));
+    EXPECT_FALSE(doc->IsChecked(CommandId::kRs232));
+
+    EXPECT_TRUE(doc->OnCommand(CommandId::kRs232));
+    EXPECT_TRUE(doc->IsChecked(CommandId::kRs232));
+    EXPECT_FALSE(doc->IsChecked(CommandId::kRs485));
+    // A second document (the next start) finds the choice.
+    CSelvarDoc next;
+    EXPECT_FALSE(next.Rs485Interface());
+
+    EXPECT_TRUE(doc->OnCommand(CommandId::kRs485));
+    EXPECT_TRUE(next.Rs485Interface());
+}
