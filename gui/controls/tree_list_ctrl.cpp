@@ -120,6 +120,12 @@ CTreeListCtrl::CTreeListCtrl(QWidget* parent)
         emit itemCollapsed(model_->ItemOf(index));
     });
     connect(header(), &QHeaderView::sectionResized, this, [this] { EndEditor(EndReason::Closed); });
+    // A reset may delete the edited row: the editor goes first, unreported.
+    connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        EndEditor(EndReason::Closed, false);
+        HideToolTip();
+        pressedCheck_ = nullptr;
+    });
 }
 
 CTreeListCtrl::~CTreeListCtrl() {
@@ -170,6 +176,26 @@ void CTreeListCtrl::DeleteAllItems() {
     HideToolTip();
     pressedCheck_ = nullptr;
     model_->Clear();
+}
+
+void CTreeListCtrl::BeginUpdate() {
+    model_->BeginBulk();
+}
+
+void CTreeListCtrl::EndUpdate() {
+    if (!model_->InBulk()) return;
+    endingUpdate_ = true;
+    model_->EndBulk();
+    endingUpdate_ = false;
+    if (!model_->InBulk()) viewport()->update();
+}
+
+void CTreeListCtrl::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                const QList<int>& roles) {
+    // Finding each changed cell on the screen costs more than painting the
+    // whole viewport once.
+    if (endingUpdate_) return;
+    QTreeView::dataChanged(topLeft, bottomRight, roles);
 }
 
 void CTreeListCtrl::SetItemText(CTLItem* item, int column, const QString& text) {

@@ -52,6 +52,14 @@ class CTreeListCtrl : public QTreeView {
     // Rows inserted since the last DeleteAllItems.
     int GetCount() const { return model_->Count(); }
 
+    // Many changes at once (a build, a refresh of every row), in nested
+    // pairs: the rows are not announced one by one and the end repaints once.
+    // Rows inserted or deleted in between reset the control at the end: the
+    // expansions, the selection and an open editor do not survive that, so
+    // it suits building anew.
+    void BeginUpdate();
+    void EndUpdate();
+
     void SetItemText(CTLItem* item, int column, const QString& text);
     // Columns 1, 2, ... from `texts` (at most 8 are used) and the text
     // colour, repainted once: the refresh of one row.
@@ -147,6 +155,8 @@ class CTreeListCtrl : public QTreeView {
     void scrollContentsBy(int dx, int dy) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
 
   private:
     CTLItem* Insert(const char* caption, const QString& label, int image, int selectedImage,
@@ -164,6 +174,8 @@ class CTreeListCtrl : public QTreeView {
     CTLItem* editItem_ = nullptr;
     int editColumn_ = -1;
     CTLItem* pressedCheck_ = nullptr;
+    // EndUpdate's own announcements: one repaint covers them.
+    bool endingUpdate_ = false;
 };
 
 }  // namespace TreeList

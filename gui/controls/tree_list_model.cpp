@@ -44,9 +44,50 @@ CTreeListModel::~CTreeListModel() = default;
 
 void CTreeListModel::SetColumns(std::vector<Column> columns) {
     if (columns.empty()) columns.push_back({});
-    beginResetModel();
+    const bool announce = AnnounceStructure();
+    if (announce) beginResetModel();
     columns_ = std::move(columns);
-    endResetModel();
+    if (announce) endResetModel();
+}
+
+bool CTreeListModel::AnnounceStructure() {
+    if (bulk_ == 0) return true;
+    if (!resetOpen_) {
+        beginResetModel();
+        resetOpen_ = true;
+        // The reset covers them, and some may be deleted before its end.
+        changed_.clear();
+    }
+    return false;
+}
+
+void CTreeListModel::BeginBulk() {
+    ++bulk_;
+}
+
+void CTreeListModel::EndBulk() {
+    if (bulk_ == 0 || --bulk_ > 0) return;
+    if (resetOpen_) {
+        resetOpen_ = false;
+        endResetModel();
+        return;
+    }
+    if (changed_.empty()) return;
+    std::vector<CTLItem*> changed;
+    changed.swap(changed_);
+    std::sort(changed.begin(), changed.end(), [](const CTLItem* a, const CTLItem* b) {
+        return a->parent_ != b->parent_ ? a->parent_ < b->parent_ : a->row_ < b->row_;
+    });
+    // One range per parent: the rows between that did not change are
+    // announced too, which costs a view less than many small ranges.
+    const int last = columnCount() - 1;
+    for (size_t i = 0; i < changed.size();) {
+        size_t j = i;
+        while (j + 1 < changed.size() && changed[j + 1]->parent_ == changed[i]->parent_)
+            ++j;
+        emit dataChanged(IndexOf(changed[i], 0), IndexOf(changed[j], last));
+        i = j + 1;
+    }
 }
 
 CTLItem* CTreeListModel::Insert(CTLItem* parent, InsertPosition position, const QString& label,
@@ -66,11 +107,13 @@ CTLItem* CTreeListModel::Insert(CTLItem* parent, InsertPosition position, const 
     auto& siblings = parent->children_;
     if (siblings.size() == siblings.capacity())
         siblings.reserve(std::max<size_t>(8, 2 * siblings.size()));
-    beginInsertRows(parent == root_.get() ? QModelIndex() : IndexOf(parent), row, row);
+    const bool announce = AnnounceStructure();
+    if (announce)
+        beginInsertRows(parent == root_.get() ? QModelIndex() : IndexOf(parent), row, row);
     parent->children_.insert(parent->children_.begin() + row, std::move(item));
     Renumber(parent, row + 1);
     ++count_;
-    endInsertRows();
+    if (announce) endInsertRows();
     return raw;
 }
 
@@ -80,10 +123,11 @@ void CTreeListModel::Renumber(CTLItem* parent, int from) {
 }
 
 void CTreeListModel::Clear() {
-    beginResetModel();
+    const bool announce = AnnounceStructure();
+    if (announce) beginResetModel();
     root_->children_.clear();
     count_ = 0;
-    endResetModel();
+    if (announce) endResetModel();
 }
 
 void CTreeListModel::SetObject(CTLItem* item, void* object, int kind) {
@@ -168,8 +212,14 @@ void CTreeListModel::SetChildrenOnDemand(CTLItem* item, bool onDemand) {
 void CTreeListModel::SetIconProvider(std::function<QIcon(int)> provider) {
     iconProvider_ = std::move(provider);
     icons_.clear();
-    if (root_->ChildCount() > 0)
-        emit dataChanged(index(0, 0), index(root_->ChildCount() - 1, 0), {Qt::DecorationRole});
+    if (root_->ChildCount() == 0) return;
+    if (bulk_ > 0) {
+        if (!resetOpen_)
+            for (auto& row : root_->children_)
+                changed_.push_back(row.get());
+        return;
+    }
+    emit dataChanged(index(0, 0), index(root_->ChildCount() - 1, 0), {Qt::DecorationRole});
 }
 
 QIcon CTreeListModel::IconFor(int image) const {
@@ -182,6 +232,10 @@ QIcon CTreeListModel::IconFor(int image) const {
 }
 
 void CTreeListModel::ChangedRow(CTLItem* item, int firstColumn, int lastColumn) {
+    if (bulk_ > 0) {
+        if (!resetOpen_) changed_.push_back(item);
+        return;
+    }
     emit dataChanged(IndexOf(item, firstColumn), IndexOf(item, lastColumn));
 }
 

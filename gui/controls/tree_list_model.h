@@ -46,6 +46,14 @@ class CTreeListModel : public QAbstractItemModel {
     void Clear();
     int Count() const { return count_; }
 
+    // Many changes at once (nested pairs count as one): until the outermost
+    // EndBulk nothing is announced row by row. The first change of the rows'
+    // structure opens a reset that EndBulk closes; rows whose data changed
+    // are announced at the end, one range per parent.
+    void BeginBulk();
+    void EndBulk();
+    bool InBulk() const { return bulk_ > 0; }
+
     void SetObject(CTLItem* item, void* object, int kind);
     void SetText(CTLItem* item, int column, const QString& text);
     // Columns first, first + 1, ... from `texts` and the colour, announced once.
@@ -83,10 +91,17 @@ class CTreeListModel : public QAbstractItemModel {
     QIcon IconFor(int image) const;
     void ChangedRow(CTLItem* item, int firstColumn, int lastColumn);
     void Renumber(CTLItem* parent, int from);
+    // True when the change must be announced now; in a bulk the first
+    // structural change opens the reset instead.
+    bool AnnounceStructure();
 
     std::unique_ptr<CTLItem> root_;
     std::vector<Column> columns_;
     int count_ = 0;
+    int bulk_ = 0;
+    bool resetOpen_ = false;
+    // Rows changed in a bulk without a reset, announced by EndBulk.
+    std::vector<CTLItem*> changed_;
     QColor grey_;
     std::function<QIcon(int)> iconProvider_;
     mutable QHash<int, QIcon> icons_;

@@ -91,6 +91,12 @@ void COrvinTreeListCtrl::ExpandQuietly(CTLItem* item) {
     --programExpanding_;
 }
 
+void COrvinTreeListCtrl::ExpandAllQuietly() {
+    ++programExpanding_;
+    expandAll();
+    --programExpanding_;
+}
+
 RowHandle COrvinTreeListCtrl::Parent(RowHandle row) const {
     return row ? Item(row)->Parent() : nullptr;
 }
@@ -321,6 +327,8 @@ void COrvinTreeListView::Build() {
         QThread::msleep(static_cast<unsigned long>(g_buildPauseMs.load()));
         ctrl_->setUpdatesEnabled(false);
     }
+    // Thousands of rows: announced to the control once, at the end.
+    ctrl_->BeginUpdate();
 
     DescBranch* tree = doc_.ConfigurationTree();
     if (tree) {
@@ -379,6 +387,7 @@ void COrvinTreeListView::Build() {
     shownTree_ = tree;
     shownOperative_ = operative;
     built_ = true;
+    ctrl_->EndUpdate();
     ctrl_->setUpdatesEnabled(true);
     QApplication::restoreOverrideCursor();
 
@@ -414,6 +423,7 @@ void COrvinTreeListView::CloseMainWindow() {
 
 void COrvinTreeListView::RefreshRows() {
     if (!built_) return;
+    ctrl_->BeginUpdate();
     ctrl_->SetItemText(root_, Column::kLabel, RootText());
     for (auto& [item, p] : parameterRows_)
         ShowParameter(item, *p);
@@ -422,6 +432,7 @@ void COrvinTreeListView::RefreshRows() {
     for (CTLItem* item : connectorRows_)
         ShowConnector(item);
     if (protocol_) ShowRow(protocol_, TreeView::ProtocolRowView(doc_, noPort_));
+    ctrl_->EndUpdate();
 }
 
 void COrvinTreeListView::ShowRow(CTLItem* item, const TreeView::RowView& view) {

@@ -55,6 +55,8 @@ class COrvinTreeListCtrl : public TreeList::CTreeListCtrl, public TreeView::RowT
     // nothing from the device.
     bool ProgramExpanding() const { return programExpanding_ > 0; }
     void ExpandQuietly(TreeList::CTLItem* item);
+    // Every row with children expanded, in one layout, reading nothing.
+    void ExpandAllQuietly();
 
     // --- TreeView::RowTree
     RowHandle Parent(RowHandle row) const override;

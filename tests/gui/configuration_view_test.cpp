@@ -19,6 +19,7 @@
 
 #include "description/desc_branch.h"
 #include "description/device_description.h"
+#include "device/exchange_operations.h"
 #include "device/polling.h"
 #include "device/program_modes.h"
 #include "document/selvar_doc.h"
@@ -83,6 +84,9 @@ class ConfigurationViewTest : public QObject {
                 SELVAR_SIM, std::vector<std::string>{"--modification", "b4", "--pty"});
             QVERIFY(sim->Running());
             SettingsStore::Instance().WriteText("port.COM1", sim->Address());
+            // A converter that switches itself: whole frames at once, not
+            // one character a character time apart as with a switched one.
+            SettingsStore::Instance().WriteNumber("RS485type", 1);
         } else {
             SettingsStore::Instance().WriteText("port.COM1", "/nonexistent/selvar-test-port");
         }
@@ -138,6 +142,7 @@ class ConfigurationViewTest : public QObject {
     void initTestCase() {
         SetLinkPauses({0, 0});
         COrvinTreeListView::SetBuildPause(std::chrono::milliseconds(0));
+        SetFinishPause(std::chrono::milliseconds(0));
     }
 
     void cleanup() {
@@ -505,8 +510,8 @@ class ConfigurationViewTest : public QObject {
         Open(true);
         sim.reset();
         sim = std::make_unique<SimProcess>(
-            SELVAR_SIM,
-            std::vector<std::string>{"--modification", "b4", "--pty", "--fault-error", "5:0.04"});
+            SELVAR_SIM, std::vector<std::string>{"--modification", "b4", "--pty", "--turnaround",
+                                                 "0", "--fault-error", "5:0.04"});
         QVERIFY(sim->Running());
         SettingsStore::Instance().WriteText("port.COM1", sim->Address());
         doc->device().reopen_port();

@@ -110,6 +110,7 @@ class ControlsTest : public QObject {
   private slots:
     void disablingReachesEveryRowBelowAndBlocksEditing();
     void rowsGivenOnDemandAreAskedForOnce();
+    void anUpdateAnnouncesItsChangesAtTheEnd();
     void scrollingReportsTheTypedTextFirst();
     void editBoxFiltersAndWidens();
     void editingEndsOnEnterTabFocusAndEscape();
@@ -194,6 +195,69 @@ void ControlsTest::rowsGivenOnDemandAreAskedForOnce() {
     QApplication::processEvents();
     QCOMPARE(asked, 1);
     QCOMPARE(branch->ChildCount(), 3);
+}
+
+void ControlsTest::anUpdateAnnouncesItsChangesAtTheEnd() {
+    TreeHarness h;
+    CTLItem* top = h.Fill(4);
+    auto* model = h.tree->Model();
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+
+    // Texts only: one range per parent at the outermost end, nothing reset.
+    h.tree->BeginUpdate();
+    h.tree->BeginUpdate();
+    h.tree->SetItemTexts(top->Child(1), {"7"}, QColor(213, 0, 0));
+    h.tree->SetItemTexts(top->Child(3), {"8"}, {});
+    h.tree->SetItemColor(top, QColor(0, 187, 0));
+    h.tree->EndUpdate();
+    QCOMPARE(changed.count(), 0);
+    h.tree->EndUpdate();
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(reset.count(), 0);
+    bool rowsRange = false;
+    for (const QList<QVariant>& args : changed) {
+        const auto first = args[0].value<QModelIndex>();
+        const auto last = args[1].value<QModelIndex>();
+        QCOMPARE(last.column(), h.tree->ColumnCount() - 1);
+        if (model->ItemOf(first)->Parent() == top) {
+            rowsRange = true;
+            QCOMPARE(first.row(), 1);
+            QCOMPARE(last.row(), 3);
+        }
+    }
+    QVERIFY(rowsRange);
+    QCOMPARE(top->Child(1)->Text(1), QString("7"));
+    QVERIFY(h.tree->IsExpanded(top));
+    h.tree->EndUpdate();  // unmatched: nothing happens
+
+    // New rows: no insertion announced, one reset at the end, which ends the
+    // open editor unreported.
+    QVERIFY(h.tree->OpenEditBox(top->Child(0), 1, "5"));
+    changed.clear();
+    h.tree->BeginUpdate();
+    CTLItem* branch = h.tree->InsertItem("Ветвь", 5, 5, top, InsertPosition::First);
+    for (int i = 0; i < 40; ++i)
+        h.tree->SetItemText(h.tree->InsertItem(QString("Лист %1").arg(i), 28, 28, branch), 1,
+                            QString::number(i));
+    h.tree->SetItemDisabled(branch, true);
+    h.tree->EndUpdate();
+    QCOMPARE(inserted.count(), 0);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(reset.count(), 1);
+    QVERIFY(!h.tree->EditorOpen());
+    QVERIFY(h.edits.empty());
+    QCOMPARE(h.tree->GetCount(), 1 + 4 + 1 + 40);
+    QCOMPARE(model->rowCount(model->IndexOf(branch)), 40);
+    QVERIFY(branch->Child(39)->Disabled());
+    h.tree->ExpandItem(top);
+    h.tree->ExpandItem(branch);
+    QVERIFY(!h.tree->CellRect(branch->Child(0), 1).isEmpty());
+
+    // Outside an update every change is announced at once again.
+    h.tree->InsertItem("После", 28, 28, top);
+    QCOMPARE(inserted.count(), 1);
 }
 
 void ControlsTest::scrollingReportsTheTypedTextFirst() {
