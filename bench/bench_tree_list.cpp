@@ -46,10 +46,12 @@ struct Tree {
         QApplication::processEvents();
     }
 
-    // Every row, every branch expanded, laid out and painted once.
-    void Build() {
+    // Every row, every branch expanded, laid out and painted once; in one
+    // update (announced once) or row by row.
+    void Build(bool oneUpdate = false) {
         ctrl.DeleteAllItems();
         rows.clear();
+        if (oneUpdate) ctrl.BeginUpdate();
         CTLItem* root = ctrl.InsertItem("Конфигурация", 25, 25);
         CTLItem* tree = ctrl.InsertItem("Параметры прибора", 5, 5, root);
         for (int b = 0; b < kBranches; ++b) {
@@ -62,6 +64,7 @@ struct Tree {
                 rows.push_back(row);
             }
         }
+        if (oneUpdate) ctrl.EndUpdate();
         ctrl.expandAll();
         ctrl.doItemsLayout();
         ctrl.viewport()->repaint();
@@ -69,10 +72,12 @@ struct Tree {
 
     // Every row's texts and colour taken again, then painted once (the
     // event loop paints once however many rows changed).
-    void Refresh(int round, bool paint = true) {
+    void Refresh(int round, bool paint = true, bool oneUpdate = false) {
+        if (oneUpdate) ctrl.BeginUpdate();
         for (size_t n = 0; n < rows.size(); ++n)
             ctrl.SetItemTexts(rows[n], RowTexts(static_cast<int>(n), round),
                               kColours[(n + static_cast<size_t>(round)) % 4]);
+        if (oneUpdate) ctrl.EndUpdate();
         if (paint) ctrl.viewport()->repaint();
     }
 
@@ -87,6 +92,14 @@ void BM_BuildEveryRow(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(tree.ctrl.GetCount());
 }
 BENCHMARK(BM_BuildEveryRow)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_BuildEveryRowInOneUpdate(benchmark::State& state) {
+    Tree tree;
+    for (auto _ : state)
+        tree.Build(true);
+    state.counters["rows"] = static_cast<double>(tree.ctrl.GetCount());
+}
+BENCHMARK(BM_BuildEveryRowInOneUpdate)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RefreshEveryRow(benchmark::State& state) {
     Tree tree;
@@ -117,6 +130,16 @@ void BM_RefreshEveryRowTextsOnly(benchmark::State& state) {
     tree.ctrl.viewport()->repaint();
 }
 BENCHMARK(BM_RefreshEveryRowTextsOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RefreshEveryRowTextsOnlyInOneUpdate(benchmark::State& state) {
+    Tree tree;
+    tree.Build();
+    int round = 0;
+    for (auto _ : state)
+        tree.Refresh(++round, false, true);
+    tree.ctrl.viewport()->repaint();
+}
+BENCHMARK(BM_RefreshEveryRowTextsOnlyInOneUpdate)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One polled value arriving: one row's texts changed and the event loop
 // run once, which paints what changed.
