@@ -287,17 +287,23 @@ std::uint8_t CSelvarDoc::CheckConnectionAtStart() {
         Outcome::Reset();
         return 0;
     }
-    // A command-line operation makes its own reads and reports them.
-    if (Startup().driven) return 0;
+    if (Startup().noPort) return 0;
+    // A driven run checks too, without boxes: a run without an operation
+    // learns from it alone that the device is silent or unknown.
     Sio::Hold hold(device_.Port());
+    if (!hold.Held()) {
+        Outcome::Set(Outcome::kPortFailed);
+        return 0;
+    }
+    Outcome::Clear(Outcome::kPortFailed);
+    // The driving program's stop (a signal during start-up) cuts the
+    // exchange in flight, not only the next one.
+    Sio::ThreadAbort abort(device_.stopEvent);
     std::string error;
     std::uint8_t flags = 0;
     device_.RenewOperationStamp();
     device_.CheckDevice(error, &flags, false);
-    if (flags & CheckFlags::kKnownModification)
-        Outcome::Clear(Outcome::kBadAnswers | Outcome::kUnknownDevice);
-    else if (flags & CheckFlags::kAnswered)
-        Outcome::Reset(Outcome::kUnknownDevice);
+    RecordCheckOutcome(flags);
     return flags;
 }
 
@@ -374,6 +380,10 @@ bool CSelvarDoc::OnCommand(int command) {
             if (RefuseWithoutTree(command)) return false;
             AfterOperation(LaunchReadStructure(context, tree_.get()));
             return true;
+        case CommandId::kBlockRead:
+        case CommandId::kBlockWrite:
+        case CommandId::kBlockWriteChanged:
+            return BlockCommand(command);
         case CommandId::kInitialise:
             return Initialise();
         case CommandId::kCheckLink: {
@@ -420,6 +430,26 @@ bool CSelvarDoc::IsChecked(int command) const {
         default:
             return false;
     }
+}
+
+bool CSelvarDoc::BlockCommand(int command) {
+    if (!block) return false;
+    if (auto* branch = dynamic_cast<DescBranch*>(block)) {
+        LaunchContext context = Context();
+        if (command == CommandId::kBlockRead) AfterOperation(LaunchReadAll(context, branch));
+        if (command == CommandId::kBlockWrite) AfterOperation(LaunchWriteAll(context, branch));
+        if (command == CommandId::kBlockWriteChanged)
+            AfterOperation(LaunchWriteChanged(context, branch));
+        return true;
+    }
+    // An element that is no branch: its own parameters as a group.
+    std::vector<Parameter*> list;
+    for (Parameter* p : block->parameters)
+        if (command != CommandId::kBlockWriteChanged || p->HasPendingUpdate()) list.push_back(p);
+    if (list.empty()) return true;
+    LaunchContext context = Context();
+    AfterOperation(LaunchGroup(context, std::move(list), command == CommandId::kBlockRead ? 1 : 2));
+    return true;
 }
 
 bool CSelvarDoc::Initialise() {

@@ -203,6 +203,9 @@ class CSelvarDoc : public Svx::LoadSteps {
     // What the tree view has selected; none when nothing usable is.
     using Selection = std::variant<std::monostate, Parameter*, DescBranch*>;
     void SetSelection(Selection selection) { selection_ = selection; }
+    // The block whose properties dialog is open: the target of the commands
+    // 150-152 (read, write, write changed of its parameters); null when none.
+    ObjectWithParameters* block = nullptr;
 
     // Runs a device command. False when the document does not handle the
     // number (the GUI's dialogs) or the command was refused.
@@ -245,6 +248,7 @@ class CSelvarDoc : public Svx::LoadSteps {
     bool RefuseWithoutTree(int command);
     void AfterOperation(bool shown);
     bool Initialise();
+    bool BlockCommand(int command);
     bool SwitchModification();
     void ToggleInstantWrite();
     void ToggleTransferAttributes();

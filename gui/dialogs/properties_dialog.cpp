@@ -177,7 +177,9 @@ bool CBlockPropertieDialog::OnCommand(int id) {
         case CommandId::kBlockRead:
         case CommandId::kBlockWrite:
         case CommandId::kBlockWriteChanged:
+            doc_.block = &element_;
             doc_.OnCommand(id);
+            doc_.block = nullptr;
             return true;
         case kBlockReserved:
             return true;

@@ -15,6 +15,7 @@
 #include "device/polling.h"
 #include "device/program_modes.h"
 #include "document/access_level.h"
+#include "elements/invisible_element.h"
 #include "link/device_io.h"
 #include "platform/app_state.h"
 #include "platform/paths.h"
@@ -496,4 +497,26 @@ TEST_F(Document, TheInterfaceIsKeptInTheUserSettings) {
 
     EXPECT_TRUE(doc->OnCommand(CommandId::kRs485));
     EXPECT_TRUE(next.Rs485Interface());
+}
+
+TEST_F(Document, TheBlockCommandsWorkOnTheOpenBlockOnly) {
+    Configure();
+    ASSERT_TRUE(Connect());
+    // Without a block the commands do nothing.
+    EXPECT_FALSE(doc->OnCommand(CommandId::kBlockRead));
+
+    Parameter& version = P("vEr");
+    Elements::InvisibleElement block;
+    block.ownsParameters = false;
+    block.AddParameter(&version);
+    doc->block = &block;
+    version.value = CSelvarDoc::kNoName;
+    EXPECT_TRUE(doc->OnCommand(CommandId::kBlockRead));
+    EXPECT_NE(version.value, CSelvarDoc::kNoName);
+    EXPECT_TRUE(version.error.empty()) << version.error;
+    // Nothing changed: writing the changed ones opens no window.
+    const int closed = window.closed;
+    EXPECT_TRUE(doc->OnCommand(CommandId::kBlockWriteChanged));
+    EXPECT_EQ(window.closed, closed);
+    doc->block = nullptr;
 }
