@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "description/device_description.h"
-#include "device/device.h"
 #include "document/configuration_contents.h"
 #include "platform/text.h"
 
@@ -37,18 +36,6 @@ const CDeviceDescription* StartModification(const std::string& file,
     }
     if (identified) return identified;
     return DeviceDescriptions().empty() ? nullptr : &DeviceDescriptions().front();
-}
-
-const CDeviceDescription* IdentifyConnectedModification(Device& device) {
-    Sio::Hold hold(device.Port());
-    // The device's stop event (a driven run ended early) cuts the exchange
-    // in flight too, not only the next one.
-    Sio::ThreadAbort abort(device.stopEvent);
-    std::string error;
-    std::uint8_t flags = 0;
-    device.RenewOperationStamp();
-    device.CheckDevice(error, &flags, false);
-    return (flags & CheckFlags::kKnownModification) ? device.ConnectedModification() : nullptr;
 }
 
 }  // namespace App

@@ -3,7 +3,6 @@
 #include <string>
 
 struct CDeviceDescription;
-class Device;
 
 // Decisions of the application about which file and which modification it
 // opens.
@@ -20,10 +19,5 @@ bool IsOpenDocumentFile(const std::string& requested, const std::string& openPat
 // identified (may be null), else the first.
 const CDeviceDescription* StartModification(const std::string& file,
                                             const CDeviceDescription* identified);
-
-// The modification the connected device names, by a silent connection
-// check; null when the device is silent or unknown. For a read run, which
-// sets up a configuration before the wizard could ask.
-const CDeviceDescription* IdentifyConnectedModification(Device& device);
 
 }  // namespace App

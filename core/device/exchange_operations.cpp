@@ -228,6 +228,15 @@ void ExchangeLoop(Device& d) {
         std::optional<Sio::Hold> hold;
         if (!Startup().silent) hold.emplace(d.Port());
         if (!hold || !hold->Held()) d.stopEvent.Set();
+        // A driven run's exit code tells how its operation went: what the
+        // start's check recorded about the port and the answers gives way to
+        // what this operation finds.
+        if (hold && Startup().driven && !Startup().noPort) {
+            if (hold->Held())
+                Outcome::Clear(Outcome::kPortFailed | Outcome::kNoAnswer | Outcome::kBadAnswers);
+            else
+                Outcome::Set(Outcome::kPortFailed);
+        }
         std::shared_ptr<ProgressWindow> window = RegisteredProgressWindow();
         if (window && !window->Claim()) window.reset();
         const bool windowless = !window;

@@ -136,12 +136,13 @@ bool COrvinApp::Start() {
 
 bool COrvinApp::SetUpDocument() {
     // Without the wizard: a file's own modification, or for a read run the
-    // one the device names, or the first.
+    // one the device named at the start's check, or the first.
     const CDeviceDescription* modification = nullptr;
     if (!plan_.newStart) {
         const CDeviceDescription* identified = nullptr;
+        // The start's connection check has named it, when it could.
         if (plan_.openFile.empty() && !plan_.noPort && !plan_.silent && !plan_.test)
-            identified = App::IdentifyConnectedModification(doc_->device());
+            identified = doc_->device().ConnectedModification();
         modification = App::StartModification(plan_.openFile, identified);
     }
     bool ok = !doc_->refuseDocuments && doc_->SetUpConfiguration(modification, plan_.newStart);

@@ -384,6 +384,40 @@ TEST_F(Document, ReadsWritesAndTheInstantWriteAgainstTheDevice) {
     EXPECT_EQ(boxes.boxes.size(), before);
 }
 
+TEST_F(Document, ADrivenRunChecksAtStartAndItsOperationHasTheLastWord) {
+    Configure("a1");
+    ASSERT_TRUE(Connect());
+    MessageRecorder boxes;
+    Startup().driven = true;
+    const std::string line = doc->device().Port().portName;
+
+    // Without a port to use there is no check.
+    Startup().noPort = true;
+    EXPECT_EQ(doc->CheckConnectionAtStart(), 0);
+    Startup().noPort = false;
+    EXPECT_EQ(Outcome::Flags(), 0u);
+
+    // A port that cannot be opened is the run's outcome, without a box.
+    doc->device().Port().portName = File("no-such-tty");
+    EXPECT_EQ(doc->CheckConnectionAtStart(), 0);
+    EXPECT_EQ(Outcome::ExitCode(Outcome::Flags()), 201);
+
+    // Opened later, it is not; the known device clears the answer faults.
+    doc->device().Port().portName = line;
+    Outcome::Set(Outcome::kBadAnswers);
+    EXPECT_EQ(doc->CheckConnectionAtStart(),
+              CheckFlags::kKnownModification | CheckFlags::kAnswered);
+    EXPECT_EQ(Outcome::Flags(), 0u);
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // What a failed check left gives way to the operation's own outcome.
+    Outcome::Set(Outcome::kNoAnswer | Outcome::kPortFailed);
+    EXPECT_TRUE(doc->OnCommand(CommandId::kReadAll));
+    EXPECT_EQ(OperationState().counters.failed, 0);
+    EXPECT_EQ(Outcome::Flags(), 0u);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST_F(Document, StructureReportAndHelpText) {
     Configure("a1");
     Access::SetLevel(Access::kFull);
