@@ -227,6 +227,12 @@ void DrivenRun::Shutdown() {
     Startup().doneEvent.compare_exchange_strong(expected, nullptr);
 }
 
+void DrivenRun::OperationNotRun() {
+    if (!started_ || stopped_) return;
+    Outcome::Set(Outcome::kCancelled);
+    ProcessDoneEvent().Set();
+}
+
 Event& DrivenRun::DoneEvent() {
     return ProcessDoneEvent();
 }

@@ -53,6 +53,10 @@ class DrivenRun {
     // The main window is destroyed: sets the shutdown event, waits up to
     // the stop limit for each watcher, then puts SIGTERM and SIGINT back.
     void Shutdown();
+    // The posted operation was refused (no port to use, or the command is
+    // off): the run ends as a cancelled one, 0x20, and the done event is set
+    // so that the run closes when asked to; nothing is saved.
+    void OperationNotRun();
     Event& DoneEvent();
 
     // Why the exit event could not be opened; empty when it was, or none was named.

@@ -196,8 +196,15 @@ void COrvinApp::StartDrivenRun() {
     };
     if (const int command = driven_->Start()) {
         CMainFrame* w = window_.get();
+        App::DrivenRun* run = driven_.get();
+        // A refused read or write (no port to use) must still end the run.
+        const bool mustRun = command != App::DrivenCommand::kCalibrate;
         QMetaObject::invokeMethod(
-            w, [w, command] { w->OnCommand(command); }, Qt::QueuedConnection);
+            w,
+            [w, run, command, mustRun] {
+                if (!w->OnCommand(command) && mustRun) run->OperationNotRun();
+            },
+            Qt::QueuedConnection);
     }
 }
 

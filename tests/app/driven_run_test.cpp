@@ -116,6 +116,15 @@ TEST_F(DrivenRunTest, DoneWithoutCloseKeepsTheWindowOpen) {
     EXPECT_FALSE(Startup().readRequested);
 }
 
+TEST_F(DrivenRunTest, ARefusedOperationEndsTheRunCancelled) {
+    EXPECT_EQ(Begin({"/read/close", "out.svx"}), 139);
+    run->OperationNotRun();
+    ASSERT_TRUE(rec.closed.Wait(kHang)) << "closes after its question";
+    EXPECT_TRUE(run->DoneEvent().IsSet());
+    run->Shutdown();
+    EXPECT_EQ(Outcome::ExitCode(Outcome::Flags()), 205);
+}
+
 TEST_F(DrivenRunTest, NoOperationLeavesTheDoneEventSet) {
     // A port alone: the options are cleared at once, nothing is closed.
     EXPECT_EQ(Begin({"/port:3"}), 0);

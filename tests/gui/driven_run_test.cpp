@@ -417,6 +417,26 @@ class DrivenRunTest : public QObject {
             QVERIFY2(box.contains(ClosingLine(QStringLiteral("yes"))), qPrintable(box));
     }
 
+    // A read or write that cannot run (no port given) still ends the run,
+    // after the closing question, as not done: nothing is saved.
+    void operationWithoutAPortEndsTheRun_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("read") << QStringLiteral("/read/close");
+        QTest::newRow("write") << QStringLiteral("/write/close");
+    }
+    void operationWithoutAPortEndsTheRun() {
+        QFETCH(QString, option);
+        RunFolder run = NewRunFolder(QString());
+        const bool read = option.startsWith(QStringLiteral("/read"));
+        const QString file = read ? QStringLiteral("out.svx")
+                                  : CopyInto(run, sourceFile_, QStringLiteral("noport.svx"));
+        QCOMPARE(Run(run, {option, file}, QStringLiteral("yes")), 205);
+        const QStringList boxes = Lines(ReadText(run.messageLog));
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains(ClosingLine(QStringLiteral("yes"))), qPrintable(boxes[0]));
+        if (read) QVERIFY(!QFile::exists(run.dir + QStringLiteral("/out.svx")));
+    }
+
     void testOptionEndsWithZero() {
         QProcess sim;
         QString port;
