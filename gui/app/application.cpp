@@ -113,6 +113,9 @@ bool COrvinApp::Start() {
     window_->viewHandles = &COrvinTreeListView::IsViewCommand;
     window_->viewCommand = [view](int id) { return view->OnCommand(id); };
     window_->operativeValueHandler = [view](Parameter& p) { view->OnOperativeValue(p); };
+    window_->showInTree = [view](const DescBranch& branch, Parameter& p) {
+        view->ShowInTree(branch, p);
+    };
     doc_->views = view;
     doc_->renderer = &window_->ProgressDialog();
     doc_->presenter = &window_->ProgressDialog();
@@ -146,6 +149,9 @@ bool COrvinApp::SetUpDocument() {
         modification = App::StartModification(plan_.openFile, identified);
     }
     bool ok = !doc_->refuseDocuments && doc_->SetUpConfiguration(modification, plan_.newStart);
+    // The start's own connection check has read into the fresh configuration:
+    // nothing of the user's is there to save before the file opens.
+    doc_->SetModifiedFlag(false);
     if (ok)
         ok = plan_.openFile.empty()
                  ? doc_->NewDocument()
