@@ -191,11 +191,15 @@ TEST_F(SinglePointTest, IndexInTheAddressWarnsFromEightAndStillAsks) {
 }
 
 TEST_F(SinglePointTest, WrittenValues) {
-    std::vector<std::vector<std::uint8_t>> written;
-    ScriptedPeer peer([&](const ScriptedPeer::Request& r) {
-        written.push_back(r.Data());
-        return ScriptedPeer::Answer(r.Hash(), r.Data());
-    });
+    // What the device was sent, in order (the peer answers on its own thread).
+    ScriptedPeer peer(
+        [&](const ScriptedPeer::Request& r) { return ScriptedPeer::Answer(r.Hash(), r.Data()); });
+    auto Written = [&] {
+        std::vector<std::vector<std::uint8_t>> data;
+        for (const auto& q : peer.Requests())
+            data.push_back(q.Data());
+        return data;
+    };
     Request r;
     r.operation = Operation::Write;
 
@@ -204,27 +208,27 @@ TEST_F(SinglePointTest, WrittenValues) {
     r.valueText = "\"вкл сеть\"";
     EXPECT_EQ(Summary(Run(peer, r)),
               (Lines{"in.t (Режим входа)", "Нет ошибок; записано. Обратно вернулось='вкл сеть'"}));
-    ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0], (std::vector<std::uint8_t>{1}));
+    ASSERT_EQ(Written().size(), 1u);
+    EXPECT_EQ(Written()[0], (std::vector<std::uint8_t>{1}));
 
     // Within the range the device's rounding is announced and written.
     r.command = "r.co";
     r.valueText = "12.36";
     EXPECT_EQ(Summary(Run(peer, r)), (Lines{"r.co (Уставка)", "Значение было округлено до 12.4",
                                             "Нет ошибок; записано. Обратно вернулось='12.4'"}));
-    EXPECT_EQ(written.back(), FloatBytes(12.4f));
+    EXPECT_EQ(Written().back(), FloatBytes(12.4f));
 
     // Only a number that reads back different is a rounding.
     r.valueText = "12";
     EXPECT_EQ(Summary(Run(peer, r))[1], "Нет ошибок; записано. Обратно вернулось='12.0'");
-    EXPECT_EQ(written.back(), FloatBytes(12.0f));
+    EXPECT_EQ(Written().back(), FloatBytes(12.0f));
 
     // Outside the range the value goes out as typed.
     r.valueText = "150.55";
     EXPECT_EQ(Summary(Run(peer, r)),
               (Lines{"r.co (Уставка)", "Нет ошибок; записано. Обратно вернулось='150.6'"}));
-    EXPECT_EQ(written.back(), FloatBytes(150.55f));
-    EXPECT_EQ(written.size(), 4u);
+    EXPECT_EQ(Written().back(), FloatBytes(150.55f));
+    EXPECT_EQ(Written().size(), 4u);
 }
 
 TEST_F(SinglePointTest, FailuresAndUnknownNamesGoToTheLog) {
