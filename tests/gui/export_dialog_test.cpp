@@ -35,6 +35,7 @@
 #include "platform/text.h"
 #include "protocol/protocol_files.h"
 #include "support/message_recorder.h"
+#include "support/widget_test_main.h"
 #include "ui/main_window.h"
 
 namespace fs = std::filesystem;
@@ -452,26 +453,13 @@ class ExportDialogTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    // Nothing of the machine's or the user's own settings and data is touched.
-    const fs::path dir =
-        fs::temp_directory_path() / ("selvar-export-dialog-test-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    setenv("SELVAR_SYSTEM_SETTINGS", (dir / "system.conf").c_str(), 1);
-    setenv("SELVAR_USER_SETTINGS", (dir / "user.conf").c_str(), 1);
-    setenv("SELVAR_HOME", (dir / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    // SELVAR_SHOT_DIR keeps the pictures for a person to look at.
-    const char* shots = std::getenv("SELVAR_SHOT_DIR");
-    g_shots = shots ? fs::path(shots) : dir;
-    int result;
-    {
-        QApplication app(argc, argv);
-        ExportDialogTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    return result;
+    return RunWidgetTest<ExportDialogTest>(argc, argv, "export-dialog-test",
+                                           [](const fs::path& dir) {
+                                               // SELVAR_SHOT_DIR keeps the pictures for a person to
+                                               // look at.
+                                               const char* shots = std::getenv("SELVAR_SHOT_DIR");
+                                               g_shots = shots ? fs::path(shots) : dir;
+                                           });
 }
 
 #include "export_dialog_test.moc"

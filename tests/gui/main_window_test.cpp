@@ -31,6 +31,7 @@
 #include "platform/app_state.h"
 #include "platform/settings_store.h"
 #include "support/message_recorder.h"
+#include "support/widget_test_main.h"
 
 namespace fs = std::filesystem;
 
@@ -507,25 +508,7 @@ class MainWindowTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("selvar-main-window-test-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    setenv("SELVAR_SYSTEM_SETTINGS", (dir / "system.conf").c_str(), 1);
-    setenv("SELVAR_USER_SETTINGS", (dir / "user.conf").c_str(), 1);
-    setenv("SELVAR_HOME", (dir / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    int result;
-    {
-        QApplication app(argc, argv);
-        QApplication::setOrganizationName("Selvar");
-        QApplication::setApplicationName("Configurator - Selvar");
-        QApplication::setQuitOnLastWindowClosed(false);
-        MainWindowTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    return result;
+    return RunWidgetTest<MainWindowTest>(argc, argv, "main-window-test");
 }
 
 #include "main_window_test.moc"

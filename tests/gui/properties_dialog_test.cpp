@@ -26,6 +26,7 @@
 #include "platform/settings_store.h"
 #include "support/message_recorder.h"
 #include "support/pty_peer.h"
+#include "support/widget_test_main.h"
 #include "views/configuration_view.h"
 
 namespace fs = std::filesystem;
@@ -289,20 +290,8 @@ class PropertiesDialogTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    g_dir = fs::temp_directory_path() / ("selvar-properties-test-" + std::to_string(getpid()));
-    fs::create_directories(g_dir);
-    setenv("SELVAR_SYSTEM_SETTINGS", (g_dir / "system.conf").c_str(), 1);
-    setenv("SELVAR_USER_SETTINGS", (g_dir / "user.conf").c_str(), 1);
-    setenv("SELVAR_HOME", (g_dir / "home").c_str(), 1);
-    int result;
-    {
-        QApplication app(argc, argv);
-        PropertiesDialogTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    fs::remove_all(g_dir, ec);
-    return result;
+    return RunWidgetTest<PropertiesDialogTest>(argc, argv, "properties-test",
+                                               [](const fs::path& dir) { g_dir = dir; });
 }
 
 #include "properties_dialog_test.moc"

@@ -22,6 +22,7 @@
 #include "support/message_recorder.h"
 #include "support/pty_peer.h"
 #include "support/sim_process.h"
+#include "support/widget_test_main.h"
 
 namespace fs = std::filesystem;
 
@@ -215,21 +216,7 @@ class RegulationDialogTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("selvar-regulation-test-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    setenv("SELVAR_SYSTEM_SETTINGS", (dir / "system.conf").c_str(), 1);
-    setenv("SELVAR_USER_SETTINGS", (dir / "user.conf").c_str(), 1);
-    setenv("SELVAR_HOME", (dir / "home").c_str(), 1);
-    int result;
-    {
-        QApplication app(argc, argv);
-        RegulationDialogTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    return result;
+    return RunWidgetTest<RegulationDialogTest>(argc, argv, "regulation-test");
 }
 
 #include "regulation_dialog_test.moc"

@@ -34,6 +34,7 @@
 #include "document/selvar_doc.h"
 #include "platform/app_state.h"
 #include "support/message_recorder.h"
+#include "support/widget_test_main.h"
 
 namespace fs = std::filesystem;
 
@@ -419,24 +420,7 @@ class ServicesTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("selvar-services-test-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    setenv("SELVAR_SYSTEM_SETTINGS", (dir / "system.conf").c_str(), 1);
-    setenv("SELVAR_USER_SETTINGS", (dir / "user.conf").c_str(), 1);
-    setenv("SELVAR_HOME", (dir / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    int result;
-    {
-        QApplication app(argc, argv);
-        QApplication::setOrganizationName("Selvar");
-        QApplication::setApplicationName("Configurator - Selvar");
-        ServicesTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    return result;
+    return RunWidgetTest<ServicesTest>(argc, argv, "services-test");
 }
 
 #include "services_test.moc"

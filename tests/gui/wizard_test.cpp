@@ -31,6 +31,7 @@
 #include "support/pty_peer.h"
 #include "support/scripted_peer.h"
 #include "support/sim_process.h"
+#include "support/widget_test_main.h"
 
 namespace fs = std::filesystem;
 using Wizard::C0WizDialog;
@@ -541,22 +542,7 @@ class WizardTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    // Nothing of the machine's or the user's own settings is touched.
-    const fs::path dir =
-        fs::temp_directory_path() / ("selvar-wizard-test-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    setenv("SELVAR_SYSTEM_SETTINGS", (dir / "system.conf").c_str(), 1);
-    setenv("SELVAR_USER_SETTINGS", (dir / "user.conf").c_str(), 1);
-    setenv("SELVAR_HOME", (dir / "home").c_str(), 1);
-    int result;
-    {
-        QApplication app(argc, argv);
-        WizardTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    return result;
+    return RunWidgetTest<WizardTest>(argc, argv, "wizard-test");
 }
 
 #include "wizard_test.moc"
