@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_memory.h"
 #include "model/my_converter.h"
 #include "protocol/export.h"
 #include "protocol/protocol_files.h"
@@ -129,23 +130,6 @@ ExportHooks Hooks() {
 
 double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
-}
-
-long StatusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(key);
-    while (std::getline(in, line))
-        if (line.compare(0, n, key) == 0 && line.size() > n && line[n] == ':')
-            return std::atol(line.c_str() + n + 1);
-    return -1;
-}
-
-bool ResetPeak() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return static_cast<bool>(clear);
 }
 
 double g_readSeconds = 0;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_memory.h"
 #include "model/parameter.h"
 #include "protocol/protocol_files.h"
 
@@ -93,25 +94,6 @@ const fs::path& LargeLog() {
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Resident memory in kB from /proc/self/status ("VmRSS" or "VmHWM").
-long StatusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(key);
-    while (std::getline(in, line))
-        if (line.compare(0, n, key) == 0 && line.size() > n && line[n] == ':')
-            return std::atol(line.c_str() + n + 1);
-    return -1;
-}
-
-// Starts a new peak; false when the kernel cannot reset it.
-bool ResetPeak() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return static_cast<bool>(clear);
 }
 
 double Seconds(std::chrono::steady_clock::duration d) {
