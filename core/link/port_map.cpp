@@ -187,10 +187,12 @@ std::vector<PortInfo> FindPorts(const PortRoots& roots) {
         ports.push_back(std::move(info));
     };
 
-    SettingsStore& store = SettingsStore::Instance();
+    // The whole map in one reading of the settings, not one per COM name.
+    const std::map<std::string, std::string> map = SettingsStore::Instance().ReadAll("port.com");
     for (int n = 1; n <= kHighestComNumber; ++n) {
         std::string name = "COM" + std::to_string(n);
-        std::string mapped = store.ReadText("port." + name, "");
+        auto it = map.find("port.com" + std::to_string(n));
+        std::string mapped = it == map.end() ? std::string() : it->second;
         std::string target = mapped.empty() ? DefaultComPath(n, roots) : mapped;
         if (!target.empty()) add({name, target, {}, {}, {}, !mapped.empty()});
     }

@@ -86,6 +86,18 @@ SettingStatus SettingsStore::Lookup(const std::string& name, bool systemOnly, st
     return haveUser || haveSystem ? SettingStatus::ValueMissing : SettingStatus::KeyMissing;
 }
 
+std::map<std::string, std::string> SettingsStore::ReadAll(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string key = ToLowerUtf8(prefix);
+    Values user, system, out;
+    Load(userPath_, user);
+    Load(systemPath_, system);
+    for (const Values* layer : {&system, &user})
+        for (const auto& [name, value] : *layer)
+            if (name.compare(0, key.size(), key) == 0) out[name] = value;
+    return out;
+}
+
 std::int32_t SettingsStore::ReadNumber(const std::string& name, std::int32_t fallback,
                                        SettingStatus* status) {
     std::string text;

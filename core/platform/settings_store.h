@@ -35,6 +35,9 @@ class SettingsStore {
                             SettingStatus* status = nullptr);
     std::string ReadText(const std::string& name, const std::string& fallback,
                          SettingStatus* status = nullptr);
+    // Every value whose name begins with `prefix` (names lower-cased), the
+    // user layer's over the system layer's, from one reading of each file.
+    std::map<std::string, std::string> ReadAll(const std::string& prefix);
     // From the system layer only.
     std::string ReadSystemText(const std::string& name, const std::string& fallback,
                                SettingStatus* status = nullptr);

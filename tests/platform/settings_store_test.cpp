@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "platform/app_state.h"
 
@@ -55,6 +56,14 @@ TEST_F(SettingsStoreTest, UserLayerHidesSystemLayerButNotForPasswords) {
     SettingStatus s;
     EXPECT_EQ(store.ReadSystemText("password_mid_level", "", &s), "");
     EXPECT_EQ(s, SettingStatus::ValueMissing);
+
+    // A whole family at once keeps the same layering, and only its section.
+    WriteFile(dir / "sys.conf",
+              "[SelvarM]\nport.COM1=/dev/a\nport.COM2=/dev/b\n[Other]\nport.COM3=x\n");
+    WriteFile(dir / "user.conf", "[SelvarM]\nPORT.COM2=tcp://h:1\nportable=1\n");
+    const std::map<std::string, std::string> expected{{"port.com1", "/dev/a"},
+                                                      {"port.com2", "tcp://h:1"}};
+    EXPECT_EQ(store.ReadAll("port.COM"), expected);
 }
 
 TEST_F(SettingsStoreTest, UnreadableNumbersFallBack) {
