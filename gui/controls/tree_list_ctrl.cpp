@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <new>
 #include <utility>
 
@@ -322,6 +324,23 @@ void CTreeListCtrl::SetGridLines(bool on, const QColor& colour) {
     grid_ = on;
     gridColour_ = colour;
     viewport()->update();
+}
+
+bool CTreeListCtrl::viewportEvent(QEvent* e) {
+    if (e->type() != QEvent::ToolTip) return QTreeView::viewportEvent(e);
+    auto* help = static_cast<QHelpEvent*>(e);
+    const QModelIndex index = indexAt(help->pos());
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const QRect cell = visualRect(index);
+    // The room the delegate leaves for the text: margins, and the icon and
+    // check box of the tree column.
+    int room = cell.width() - 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) - 4;
+    if (index.column() == 0) room -= iconSize().width() + 8;
+    if (index.isValid() && !text.isEmpty() && fontMetrics().horizontalAdvance(text) > room)
+        QToolTip::showText(help->globalPos(), text, viewport(), cell);
+    else
+        QToolTip::hideText();
+    return true;
 }
 
 void CTreeListCtrl::ShowToolTip(const QString& text, QPoint viewportPos) {

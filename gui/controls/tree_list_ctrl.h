@@ -153,6 +153,8 @@ class CTreeListCtrl : public QTreeView {
     void keyPressEvent(QKeyEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
+    // A text cut at its column's edge is shown whole in a tool tip.
+    bool viewportEvent(QEvent* e) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,

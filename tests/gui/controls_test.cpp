@@ -4,10 +4,12 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QtTest>
 #include <memory>
@@ -576,6 +578,18 @@ void ControlsTest::toolTipBesideTheEditorWrapsAndHides() {
     QVERIFY(tip->width() < 250);
     h.tree->SelectItem(top->Child(2));
     QVERIFY(!tip->isVisible());
+
+    // A text cut at its column's edge is shown whole on hovering; one that
+    // fits needs no tip.
+    const QString longText(200, QChar(0x0416));
+    h.tree->SetItemText(row, 1, longText);
+    QHelpEvent over(QEvent::ToolTip, h.Centre(row, 1),
+                    h.tree->viewport()->mapToGlobal(h.Centre(row, 1)));
+    QApplication::sendEvent(h.tree->viewport(), &over);
+    QCOMPARE(QToolTip::text(), longText);
+    h.tree->SetItemText(row, 1, "1");
+    QApplication::sendEvent(h.tree->viewport(), &over);
+    QTRY_VERIFY(!QToolTip::isVisible());
 }
 
 void ControlsTest::insertFailureShowsTheBox() {
